@@ -1,0 +1,97 @@
+#pragma once
+// The merged folder tree that the scan builds and the transfer walks.
+//
+// Every source is merged into one tree, name by name at every level.  For
+// each file name a node keeps one winner (the newest copy under the run's
+// time criterion; on equal times the copy met first) and the number of
+// copies met in that node.
+//
+// Merging is deferred: while scanning, scanFolder appends every copy and
+// every subfolder to its node in the order met; finishScan then sorts each
+// node stably by name and folds equal names, which gives exactly the result
+// of inserting one copy at a time, in O(n log n) even when one node collects
+// every file.  Until finishScan has run the arrays are unsorted.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/run_options.h"
+
+// One file name inside a node.  Texts live in the tree's pools, so an entry
+// costs a few words besides its name.
+struct FileEntry {
+  const wchar_t* name = nullptr;         // the current winner's name (pool)
+  uint32_t nameLength = 0;
+  const std::wstring* folder = nullptr;  // folder the winner was found in (pool)
+  int32_t sourceCount = 1;               // copies of this name met in this node
+  uint64_t compareTime = 0;              // the winner's time under the criterion
+
+  std::wstring_view nameView() const { return {name, nameLength}; }
+  // Full path of the winner: its folder's path, "\", the name.
+  std::wstring sourcePath() const;
+};
+
+struct FolderNode {
+  std::wstring name;  // as first met; empty for the root
+  std::vector<FolderNode> subfolders;
+  std::vector<FileEntry> files;
+};
+
+// The root node and the storage of all texts its entries point into.
+class FolderTree {
+ public:
+  FolderTree();
+  FolderTree(const FolderTree&) = delete;
+  FolderTree& operator=(const FolderTree&) = delete;
+
+  FolderNode& root() { return root_; }
+  const FolderNode& root() const { return root_; }
+
+  // Stores a scanned folder's path once; entries point at the stored copy.
+  const std::wstring* storeFolder(std::wstring path);
+  // Copies a name into the pool and returns the stored, NUL-terminated text.
+  const wchar_t* storeName(std::wstring_view name);
+
+  // Releases the whole tree and its texts.
+  void clear();
+
+ private:
+  FolderNode root_;
+  std::deque<std::wstring> folders_;
+  std::vector<std::unique_ptr<wchar_t[]>> blocks_;
+  size_t blockUsed_ = 0, blockSize_ = 0;
+};
+
+struct Lookup {
+  bool found;
+  size_t position;  // index of the equal element, or the insertion position
+};
+
+// Binary search over an array sorted in name order.
+Lookup findByName(const std::vector<FolderNode>& array, std::wstring_view name);
+Lookup findByName(const std::vector<FileEntry>& array, std::wstring_view name);
+
+// A copy's time under the criterion: last write, creation, or the later.
+uint64_t chooseCompareTime(TimeCriterion criterion, FILETIME created, FILETIME written);
+
+// Records one copy of a file found in `folderPath` (appended; see above).
+void addFileCopy(FolderTree& tree, FolderNode& node, const std::wstring* folderPath,
+                 std::wstring_view name, uint64_t compareTime);
+
+// Merges the folder's contents into `node` as the options say; every problem
+// becomes an error line of the run log.  Returns at once when cancelled.
+void scanFolder(const RunOptions& options, FolderTree& tree, FolderNode& node,
+                const std::wstring& folderPath);
+
+// Sorts and folds every node: afterwards the arrays are in name order with
+// unique names, winners chosen and counts summed.
+void finishScan(FolderTree& tree);
+
+// scanFolder for every source in order, then finishScan.
+void scanSources(const RunOptions& options, FolderTree& tree);

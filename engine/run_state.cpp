@@ -1,0 +1,3 @@
+#include "engine/run_state.h"
+
+RunState runState;

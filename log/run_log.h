@@ -1,0 +1,40 @@
+#pragma once
+// The per-run log file: "logs" beside the executable, one UTF-8 file (BOM,
+// CR LF) per run named after the local time, a settings header, a separator
+// and time-stamped event lines.
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+#include "engine/run_host.h"
+#include "engine/run_options.h"
+
+// Forms logFolder (once), creates it, and tells the user when it is not a
+// folder afterwards.
+bool ensureLogFolder(UserPrompt& prompt);
+
+// Creates the log file and writes the header, separator and start line.
+// Shows its own message box and returns false on failure.
+bool openRunLog(UserPrompt& prompt, const RunOptions& options);
+void writeSettingsHeader(const RunOptions& options);
+// Writes one event line; an "エラー" line sets runState.errorLogged.
+void writeLogLine(const wchar_t* category, const std::wstring& message);
+void closeRunLog();
+
+// Opens the latest run's log through the shell, or says why it cannot.
+void showLatestLog(UserPrompt& prompt);
+
+const std::wstring& logFolder();
+const std::wstring& lastLogPath();
+// Forgets logFolder and lastLogPath (tests that move the program folder).
+void resetLogPaths();
+
+// Pure formatting, exposed for tests.  Texts use "\n"; encodeLogText turns
+// them into the file's bytes (UTF-8, "\r\n").
+std::wstring formatSettingsHeader(const RunOptions& options);
+std::wstring formatEventLine(const SYSTEMTIME& time, std::wstring_view category,
+                             std::wstring_view message);
+std::wstring formatLogFileName(const std::wstring& folder, const SYSTEMTIME& time);
+std::string encodeLogText(std::wstring_view text);

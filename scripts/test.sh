@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Sets up what is missing, builds, and runs the whole test suite headless.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="${OSTRELLE_BUILD:-$root/build}"
+"$root/scripts/setup.sh"
+"$root/scripts/build.sh"
+
+export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all
+"$root/scripts/wine-prefix.sh"
+
+# A private X server for the dialog tests.
+xvfb_pid=""
+if [ -z "${OSTRELLE_KEEP_DISPLAY:-}" ]; then
+  for n in $(seq 90 140); do
+    [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    export DISPLAY=":$n"
+    break
+  done
+  sleep 1
+fi
+cleanup() {
+  wineserver -k 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+}
+trap cleanup EXIT
+# One wineserver for the whole suite instead of one per test program.
+wineserver -p 2>/dev/null || true
+wine cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
+
+cd "$build"
+ctest --output-on-failure "$@"

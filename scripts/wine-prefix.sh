@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Creates (once) the Wine prefix named by $WINEPREFIX: 32-bit, Japanese font
+# mapped for the dialog fonts, no crash dialog.  Safe to call from many
+# processes at once.
+set -euo pipefail
+: "${WINEPREFIX:?WINEPREFIX must be set}"
+export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+mkdir -p "$(dirname "$WINEPREFIX")"
+exec 9>"$WINEPREFIX.lock"
+flock 9
+[ -f "$WINEPREFIX/.ostrelle-ready" ] && exit 0
+
+wineboot -i >/dev/null 2>&1 || true
+wineserver -w || true
+reg=$(mktemp --suffix=.reg)
+cat >"$reg" <<'REG'
+Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
+"Tahoma"="VL Gothic"
+"MS Shell Dlg"="VL Gothic"
+"MS Shell Dlg 2"="VL Gothic"
+"MS UI Gothic"="VL Gothic"
+"Segoe UI"="VL Gothic"
+
+[HKEY_CURRENT_USER\Software\Wine\WineDbg]
+"ShowCrashDialog"=dword:00000000
+REG
+wine regedit "$reg" >/dev/null 2>&1 || true
+rm -f "$reg"
+fonts="$WINEPREFIX/drive_c/windows/Fonts"
+mkdir -p "$fonts"
+[ -f /usr/share/wine/fonts/marlett.ttf ] && cp -f /usr/share/wine/fonts/marlett.ttf "$fonts/"
+wineserver -w || true
+touch "$WINEPREFIX/.ostrelle-ready"

@@ -1,0 +1,47 @@
+#pragma once
+// The per-user INI file beside the executable: run options and the ten most
+// recent destinations.
+
+#include <windows.h>
+
+#include <array>
+#include <optional>
+#include <string>
+
+#include "engine/run_options.h"
+
+using DestinationHistory = std::array<std::wstring, 10>;  // most recent first
+
+struct StoredSettings {
+  bool includeSubfolders = false;
+  bool ignoreHierarchy = false;
+  TargetKind targetKind = TargetKind::NewestAndUnique;
+  TimeCriterion criterion = TimeCriterion::Both;
+  TransferMethod method = TransferMethod::Copy;
+  bool keepTimeStamps = true;
+  bool logTransfers = false;
+  DestinationHistory history;
+};
+
+// "%s%s_ostrelle.ini" of programFolder and the user name.
+std::wstring settingsPath();
+
+StoredSettings loadSettings();
+// Writes every key after promoting the destination; returns the new history,
+// or nothing when the first write failed (reported via showDetachedError).
+std::optional<DestinationHistory> saveSettings(HWND owner, const StoredSettings& settings,
+                                               const std::wstring& destinationText);
+// Moves `text` to the top: an equal entry (ignoring case) is removed, else
+// the last one; the search tries entries 2..10 and the first one last.
+DestinationHistory promoteDestination(const DestinationHistory& history,
+                                      const std::wstring& text);
+// SUB_DIR from the file, default 0.
+bool readSubfolderSetting();
+
+// Decoding of the stored integers.
+TargetKind decodeTargetKind(int value);
+TimeCriterion decodeCriterion(int value);
+
+// An error box ("エラー", MB_ICONERROR|MB_OK) owned by `owner`, shown from a
+// thread of its own; returns at once.
+void showDetachedError(HWND owner, const std::wstring& message);
