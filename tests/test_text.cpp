@@ -5,12 +5,12 @@
 
 TEST(NameOrder, FoldsAsciiLettersOnly) {
   EXPECT_EQ(compareNames(L"Report.TXT", L"report.txt"), 0);
-  EXPECT_NE(compareNames(L"\u00c4.txt", L"\u00e4.txt"), 0);         // Ä / ä stay apart
-  EXPECT_NE(compareNames(L"\uff21.txt", L"\uff41.txt"), 0);         // full-width A / a
-  EXPECT_LT(compareNames(L"abc", L"abcd"), 0);                      // prefix first
-  EXPECT_LT(compareNames(L"B", L"c"), 0);                           // folded before comparing
-  EXPECT_LT(compareNames(L"_", L"a"), 0);                           // '_' 0x5F < 'a' 0x61
-  EXPECT_LT(compareNames(L"_", L"A"), 0);                           // unfolded, 0x5F > 0x41
+  EXPECT_NE(compareNames(L"\u00c4.txt", L"\u00e4.txt"), 0);            // Ä / ä stay apart
+  EXPECT_NE(compareNames(L"\uff21.txt", L"\uff41.txt"), 0);            // full-width A / a
+  EXPECT_LT(compareNames(L"abc", L"abcd"), 0);                         // prefix first
+  EXPECT_LT(compareNames(L"B", L"c"), 0);                              // folded before comparing
+  EXPECT_LT(compareNames(L"_", L"a"), 0);                              // '_' 0x5F < 'a' 0x61
+  EXPECT_LT(compareNames(L"_", L"A"), 0);                              // unfolded, 0x5F > 0x41
   EXPECT_GT(compareNames(std::wstring(1, wchar_t(0xD83D)), L"z"), 0);  // unsigned units
 }
 

@@ -36,7 +36,7 @@ class LogCapture {
  public:
   explicit LogCapture(const RunOptions& options = RunOptions());
   ~LogCapture();
-  std::vector<LogLine> lines();       // event lines after the start line
+  std::vector<LogLine> lines();                        // event lines after the start line
   const std::string& bytes() const { return bytes_; }  // whole file, after lines()
   const std::wstring& folder() const { return programFolder_.path(); }
 

@@ -44,8 +44,8 @@ void collectTree(const std::wstring& root, const std::wstring& relative,
 TempFolder::TempFolder() {
   static std::atomic<unsigned> counter{0};
   for (;;) {
-    path_ = formatText(L"%s\\ostrelle-test-%lu-%lu-%u", systemTemp().c_str(),
-                       GetCurrentProcessId(), GetTickCount(), counter++);
+    path_ = formatText(L"%s\\ostrelle-test-%lu-%lu-%u", systemTemp().c_str(), GetCurrentProcessId(),
+                       GetTickCount(), counter++);
     if (CreateDirectoryW(path_.c_str(), nullptr)) break;
     if (GetLastError() != ERROR_ALREADY_EXISTS) throw std::runtime_error("temp folder");
   }
@@ -68,7 +68,8 @@ void writeFile(const std::wstring& path, const std::string& bytes, uint64_t time
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) throw std::runtime_error("writeFile: cannot create");
   DWORD written = 0;
-  if (!bytes.empty()) WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  if (!bytes.empty())
+    WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
   if (time) {
     FILETIME ft = toFileTime(time);
     SetFileTime(h, &ft, &ft, &ft);
@@ -147,11 +148,10 @@ TestFileTimes fileTimes(const std::wstring& path) {
   return out;
 }
 
-void setFileTimes(const std::wstring& path, uint64_t created, uint64_t accessed,
-                  uint64_t written) {
-  HANDLE h = CreateFileW(withLongPrefix(path).c_str(), GENERIC_WRITE,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+void setFileTimes(const std::wstring& path, uint64_t created, uint64_t accessed, uint64_t written) {
+  HANDLE h =
+      CreateFileW(withLongPrefix(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) throw std::runtime_error("setFileTimes");
   FILETIME c = toFileTime(created), a = toFileTime(accessed), w = toFileTime(written);
   SetFileTime(h, created ? &c : nullptr, accessed ? &a : nullptr, written ? &w : nullptr);

@@ -1,0 +1,185 @@
+#include "log/run_log.h"
+
+#include "engine/handles.h"
+#include "engine/program_folder.h"
+#include "engine/run_state.h"
+#include "engine/text.h"
+#include "engine/texts.h"
+
+namespace {
+
+std::wstring logFolderPath;
+std::wstring lastLogFile;
+
+// The open log of the current run.  Lines collect in `pending` and reach the
+// file in large writes; closeRunLog writes out the rest.
+FileHandle logFile;
+std::string pending;
+constexpr size_t kFlushThreshold = 64 * 1024;
+
+void flushPending() {
+  if (!logFile || pending.empty()) return;
+  DWORD written = 0;
+  // Write errors after a successful open (a full disk) are not reported:
+  // the run goes on and the lines concerned are lost.
+  WriteFile(logFile.get(), pending.data(), static_cast<DWORD>(pending.size()), &written, nullptr);
+  pending.clear();
+}
+
+void writeText(std::wstring_view text) {
+  if (!logFile) return;
+  pending += encodeLogText(text);
+  if (pending.size() >= kFlushThreshold) flushPending();
+}
+
+bool isFolderPath(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool isExistingFile(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+const wchar_t* targetText(TargetKind kind) {
+  switch (kind) {
+    case TargetKind::NewestOnly:
+      return texts::kTargetNewestOnly;
+    case TargetKind::UniqueOnly:
+      return texts::kTargetUniqueOnly;
+    default:
+      return texts::kTargetNewestAndUnique;
+  }
+}
+
+const wchar_t* criterionText(TimeCriterion criterion) {
+  switch (criterion) {
+    case TimeCriterion::Modified:
+      return texts::kCriterionModified;
+    case TimeCriterion::Created:
+      return texts::kCriterionCreated;
+    default:
+      return texts::kCriterionBoth;
+  }
+}
+
+std::wstring headerLine(const wchar_t* label, const std::wstring& value) {
+  return formatText(texts::kHeaderLine, label, value.c_str());
+}
+
+}  // namespace
+
+std::string encodeLogText(std::wstring_view text) {
+  std::string utf8 = toUtf8(text);
+  std::string out;
+  out.reserve(utf8.size() + utf8.size() / 32 + 2);
+  for (char c : utf8) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+std::wstring formatSettingsHeader(const RunOptions& options) {
+  std::wstring header = headerLine(texts::kLabelDestination, options.destination);
+  for (const std::wstring& source : options.sources)
+    header += headerLine(texts::kLabelSources, source);
+  header += headerLine(texts::kLabelSubfolders,
+                       options.includeSubfolders ? texts::kSubfoldersOn : texts::kSubfoldersOff);
+  if (options.includeSubfolders)
+    header += headerLine(texts::kLabelHierarchy, options.ignoreHierarchy ? texts::kHierarchyIgnored
+                                                                         : texts::kHierarchyKept);
+  header += headerLine(texts::kLabelTarget, targetText(options.targetKind));
+  header += headerLine(texts::kLabelCriterion, criterionText(options.criterion));
+  header +=
+      headerLine(texts::kLabelMethod, options.copies() ? texts::kMethodCopy : texts::kMethodMove);
+  header += headerLine(texts::kLabelTimeStamps,
+                       options.keepTimeStamps ? texts::kTimeStampsKept : texts::kTimeStampsDropped);
+  header += headerLine(texts::kLabelTransferLog,
+                       options.logTransfers ? texts::kTransferLogOn : texts::kTransferLogOff);
+  return header;
+}
+
+std::wstring formatEventLine(const SYSTEMTIME& t, std::wstring_view category,
+                             std::wstring_view message) {
+  // The message is inserted as a value, so a "%" in a path stays as it is.
+  std::wstring cat(category), msg(message);
+  return formatText(texts::kEventLine, unsigned(t.wYear), unsigned(t.wMonth), unsigned(t.wDay),
+                    unsigned(t.wHour), unsigned(t.wMinute), unsigned(t.wSecond),
+                    unsigned(t.wMilliseconds), cat.c_str(), msg.c_str());
+}
+
+std::wstring formatLogFileName(const std::wstring& folder, const SYSTEMTIME& t) {
+  return formatText(texts::kLogFileName, folder.c_str(), unsigned(t.wYear), unsigned(t.wMonth),
+                    unsigned(t.wDay), unsigned(t.wHour), unsigned(t.wMinute), unsigned(t.wSecond),
+                    unsigned(t.wMilliseconds));
+}
+
+const std::wstring& logFolder() { return logFolderPath; }
+const std::wstring& lastLogPath() { return lastLogFile; }
+
+void resetLogPaths() {
+  logFolderPath.clear();
+  lastLogFile.clear();
+}
+
+bool ensureLogFolder(UserPrompt& prompt) {
+  if (logFolderPath.empty()) logFolderPath = programFolder() + L"logs";
+  CreateDirectoryW(logFolderPath.c_str(), nullptr);
+  if (isFolderPath(logFolderPath)) return true;
+  prompt.showMessage(formatText(texts::kLogFolderFailed, logFolderPath.c_str()), texts::kAppName,
+                     MB_OK | MB_ICONERROR);
+  return false;
+}
+
+bool openRunLog(UserPrompt& prompt, const RunOptions& options) {
+  if (!ensureLogFolder(prompt)) return false;
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  lastLogFile = formatLogFileName(logFolderPath, now);
+
+  logFile.reset(CreateFileW(lastLogFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!logFile) {
+    prompt.showMessage(formatText(texts::kLogOpenFailed, lastLogFile.c_str()), texts::kAppName,
+                       MB_OK | MB_ICONERROR);
+    return false;
+  }
+  pending = "\xEF\xBB\xBF";
+  runState.errorLogged = false;
+  writeSettingsHeader(options);
+  writeText(L"\n" + std::wstring(100, L'*') + L"\n\n");
+  writeLogLine(texts::kCategoryNotice, texts::kRunStarted);
+  return true;
+}
+
+void writeSettingsHeader(const RunOptions& options) { writeText(formatSettingsHeader(options)); }
+
+void writeLogLine(const wchar_t* category, const std::wstring& message) {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  writeText(formatEventLine(now, category, message));
+  // Only the category's first character decides: U+30A8 begins "エラー".
+  if (category && category[0] == L'\x30A8') runState.errorLogged = true;
+}
+
+void closeRunLog() {
+  flushPending();
+  logFile.reset();
+  pending.clear();
+  pending.shrink_to_fit();
+}
+
+void showLatestLog(UserPrompt& prompt) {
+  if (lastLogFile.empty()) {
+    prompt.showMessage(texts::kNoRunYet, texts::kAppName, MB_OK);
+    return;
+  }
+  if (isExistingFile(lastLogFile)) {
+    prompt.shellOpen(lastLogFile);
+    return;
+  }
+  prompt.showMessage(formatText(texts::kLogMissing, lastLogFile.c_str()), texts::kAppName,
+                     MB_OK | MB_ICONERROR);
+}
