@@ -1,0 +1,305 @@
+#include "app/main_window.h"
+
+#include <shellapi.h>
+
+#include <memory>
+
+#include "app/about_box.h"
+#include "app/folder_inputs.h"
+#include "engine/extraction_run.h"
+#include "engine/program_folder.h"
+#include "engine/run_state.h"
+#include "engine/texts.h"
+#include "log/log_menu.h"
+#include "res/resource.h"
+
+namespace {
+
+HINSTANCE instance = nullptr;
+RunThreadStarter runThreadStarter = nullptr;
+
+// What the window keeps besides its controls.  The host outlives the window
+// when the dialog ends while a run is still active (see onNcDestroy).
+struct MainWindowState {
+  explicit MainWindowState(HWND window) : host(window) {}
+  MainWindowHost host;
+  DestinationHistory history;
+};
+
+// Disabled in this order while a run is active.  The source list, the run
+// button, Readme and About stay enabled.
+constexpr int kBusyControls[] = {IDC_DESTINATION,
+                                 IDC_BROWSE_DESTINATION,
+                                 IDC_ADD_SOURCE,
+                                 IDC_REMOVE_SOURCE,
+                                 IDC_SUBFOLDERS,
+                                 IDC_IGNORE_HIERARCHY,
+                                 IDC_TARGET_NEWEST_AND_UNIQUE,
+                                 IDC_TARGET_NEWEST_ONLY,
+                                 IDC_TARGET_UNIQUE_ONLY,
+                                 IDC_CRITERION_MODIFIED,
+                                 IDC_CRITERION_CREATED,
+                                 IDC_CRITERION_BOTH,
+                                 IDC_METHOD_COPY,
+                                 IDC_METHOD_MOVE,
+                                 IDC_KEEP_TIMESTAMPS,
+                                 IDC_LOG_MENU};
+
+MainWindowState* stateOf(HWND window) {
+  return reinterpret_cast<MainWindowState*>(GetWindowLongPtrW(window, DWLP_USER));
+}
+
+bool isChecked(HWND window, int id) { return IsDlgButtonChecked(window, id) == BST_CHECKED; }
+
+void check(HWND window, int id, bool on) {
+  CheckDlgButton(window, id, on ? BST_CHECKED : BST_UNCHECKED);
+}
+
+// The destination box's list becomes the history; its text is set after,
+// because emptying the list also empties the text.
+void showHistory(HWND window, const DestinationHistory& history, const std::wstring& text) {
+  HWND box = GetDlgItem(window, IDC_DESTINATION);
+  SendMessageW(box, CB_RESETCONTENT, 0, 0);
+  for (const std::wstring& entry : history)
+    SendMessageW(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
+  SetWindowTextW(box, text.c_str());
+}
+
+HANDLE startRunThread(LPTHREAD_START_ROUTINE procedure, LPVOID parameter) {
+  if (runThreadStarter) return runThreadStarter(procedure, parameter);
+  return CreateThread(nullptr, 0, procedure, parameter, 0, nullptr);
+}
+
+void onInitDialog(HWND window) {
+  auto icon = static_cast<HICON>(
+      LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, 0, 0, LR_SHARED));
+  if (icon) SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+  SetWindowLongPtrW(window, DWLP_USER, reinterpret_cast<LONG_PTR>(new MainWindowState(window)));
+  initMainWindow(window);
+}
+
+void onClose(HWND window) {
+  if (runState.running.load()) {
+    runState.cancelRequested = true;
+    HANDLE waiter = CreateThread(nullptr, 0, closeWaiter, window, 0, nullptr);
+    if (waiter) {
+      CloseHandle(waiter);
+      return;  // the waiter closes the window once the run has ended
+    }
+  }
+  EndDialog(window, 0);
+}
+
+// Returns whether the command counts as handled.  `running` is read once, so
+// swallowing and the run button's meaning come from the same reading.
+bool onCommand(HWND window, int id) {
+  const bool running = runState.running.load();
+  switch (id) {
+    case IDC_README:
+      openReadme(window);
+      return true;
+    case IDC_ABOUT:
+      showAboutBox(window);
+      return true;
+    case IDC_RUN:
+      if (running)
+        runState.cancelRequested = true;
+      else
+        startRun(window);
+      return true;
+  }
+  if (running) return true;  // everything else waits until the run has ended
+  switch (id) {
+    case IDC_BROWSE_DESTINATION:
+      browseDestination(window);
+      return true;
+    case IDC_ADD_SOURCE:
+      showAddSourceDialog(window);
+      return true;
+    case IDC_REMOVE_SOURCE:
+      removeSelectedSource(window);
+      return true;
+    case IDC_SUBFOLDERS:
+      EnableWindow(GetDlgItem(window, IDC_IGNORE_HIERARCHY), isChecked(window, IDC_SUBFOLDERS));
+      return true;
+    case IDC_LOG_MENU:
+      showLogMenu(window);
+      return true;
+    default:
+      return handleLogMenuCommand(window, id);
+  }
+}
+
+void onNcDestroy(HWND window) {
+  MainWindowState* state = stateOf(window);
+  SetWindowLongPtrW(window, DWLP_USER, 0);
+  // A run that outlives the window (its close-waiter could not start) still
+  // uses the host; the process ends right after, so it is left allocated.
+  if (!runState.running.load()) delete state;
+}
+
+}  // namespace
+
+HINSTANCE appInstance() { return instance; }
+
+void setRunThreadStarter(RunThreadStarter starter) { runThreadStarter = starter; }
+
+INT_PTR showMainWindow(HINSTANCE module) {
+  instance = module;
+  return DialogBoxParamW(module, MAKEINTRESOURCEW(IDD_MAIN), nullptr, mainWindowProc, 0);
+}
+
+INT_PTR CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
+  try {
+    switch (message) {
+      case WM_INITDIALOG:
+        onInitDialog(window);
+        return TRUE;  // focus goes to the first tab stop, the destination box
+      case WM_CLOSE:
+        onClose(window);
+        return TRUE;
+      case WM_COMMAND:
+        return onCommand(window, LOWORD(wParam)) ? TRUE : FALSE;
+      case WM_NCDESTROY:
+        onNcDestroy(window);
+        return FALSE;
+    }
+  } catch (...) {
+  }
+  return FALSE;
+}
+
+void initMainWindow(HWND window) {
+  // The program's folder is fixed once per process; tests set it beforehand
+  // to a folder of their own, which is then kept.
+  if (programFolder().empty()) computeProgramFolder();
+
+  StoredSettings settings = loadSettings();
+  if (MainWindowState* state = stateOf(window)) state->history = settings.history;
+  showHistory(window, settings.history, settings.history[0]);
+
+  check(window, IDC_SUBFOLDERS, settings.includeSubfolders);
+  EnableWindow(GetDlgItem(window, IDC_IGNORE_HIERARCHY), settings.includeSubfolders);
+  check(window, IDC_IGNORE_HIERARCHY, settings.ignoreHierarchy);
+  switch (settings.targetKind) {
+    case TargetKind::NewestOnly:
+      check(window, IDC_TARGET_NEWEST_ONLY, true);
+      break;
+    case TargetKind::UniqueOnly:
+      check(window, IDC_TARGET_UNIQUE_ONLY, true);
+      break;
+    default:
+      check(window, IDC_TARGET_NEWEST_AND_UNIQUE, true);
+  }
+  switch (settings.criterion) {
+    case TimeCriterion::Modified:
+      check(window, IDC_CRITERION_MODIFIED, true);
+      break;
+    case TimeCriterion::Created:
+      check(window, IDC_CRITERION_CREATED, true);
+      break;
+    default:
+      check(window, IDC_CRITERION_BOTH, true);
+  }
+  check(window, settings.method == TransferMethod::Copy ? IDC_METHOD_COPY : IDC_METHOD_MOVE, true);
+  check(window, IDC_KEEP_TIMESTAMPS, settings.keepTimeStamps);
+  setLogTransfers(settings.logTransfers);
+
+  installDropTargets(window);
+}
+
+RunOptions readRunOptions(HWND window) {
+  RunOptions options;
+  options.destination = controlText(GetDlgItem(window, IDC_DESTINATION));
+  options.sources = sourceEntries(GetDlgItem(window, IDC_SOURCE_LIST));
+  options.includeSubfolders = isChecked(window, IDC_SUBFOLDERS);
+  options.ignoreHierarchy = isChecked(window, IDC_IGNORE_HIERARCHY);
+  if (isChecked(window, IDC_TARGET_NEWEST_ONLY))
+    options.targetKind = TargetKind::NewestOnly;
+  else if (isChecked(window, IDC_TARGET_UNIQUE_ONLY))
+    options.targetKind = TargetKind::UniqueOnly;
+  else
+    options.targetKind = TargetKind::NewestAndUnique;
+  if (isChecked(window, IDC_CRITERION_MODIFIED))
+    options.criterion = TimeCriterion::Modified;
+  else if (isChecked(window, IDC_CRITERION_CREATED))
+    options.criterion = TimeCriterion::Created;
+  else
+    options.criterion = TimeCriterion::Both;
+  options.method = isChecked(window, IDC_METHOD_COPY) ? TransferMethod::Copy : TransferMethod::Move;
+  options.keepTimeStamps = isChecked(window, IDC_KEEP_TIMESTAMPS);
+  options.logTransfers = logTransfersEnabled();
+  return options;
+}
+
+StoredSettings storedSettingsOf(const RunOptions& options, const DestinationHistory& history) {
+  StoredSettings settings;
+  settings.includeSubfolders = options.includeSubfolders;
+  settings.ignoreHierarchy = options.ignoreHierarchy;
+  settings.targetKind = options.targetKind;
+  settings.criterion = options.criterion;
+  settings.method = options.method;
+  settings.keepTimeStamps = options.keepTimeStamps;
+  settings.logTransfers = options.logTransfers;
+  settings.history = history;
+  return settings;
+}
+
+void startRun(HWND window) {
+  MainWindowState* state = stateOf(window);
+  if (!state) return;
+  runState.running = true;
+  runState.cancelRequested = false;
+  enterBusyState(window);
+
+  // The run works on the options of this moment.  In particular it scans the
+  // sources listed now: folders dropped onto the list while it runs are kept
+  // for the next run and never shift the entries under the running scan.
+  RunOptions options = readRunOptions(window);
+  if (auto history =
+          saveSettings(window, storedSettingsOf(options, state->history), options.destination)) {
+    state->history = *history;
+    showHistory(window, *history, options.destination);
+  }
+  state->host.setOptions(std::move(options));
+
+  HANDLE thread = startRunThread(runExtraction, static_cast<RunHost*>(&state->host));
+  if (thread) {
+    CloseHandle(thread);
+    return;
+  }
+  MessageBoxW(window, texts::kThreadFailed, texts::kAppName, MB_ICONERROR | MB_OK);
+  enterIdleState(window);
+  runState.running = false;
+}
+
+void enterBusyState(HWND window) {
+  for (int id : kBusyControls) EnableWindow(GetDlgItem(window, id), FALSE);
+  SetDlgItemTextW(window, IDC_RUN, texts::kRunButtonBusy);
+  SetWindowTextW(window, texts::kTitleScanning);
+}
+
+void enterIdleState(HWND window) {
+  for (int id : kBusyControls)
+    if (id != IDC_IGNORE_HIERARCHY) EnableWindow(GetDlgItem(window, id), TRUE);
+  // The settings file decides, as saved when the run started.
+  EnableWindow(GetDlgItem(window, IDC_IGNORE_HIERARCHY), readSubfolderSetting());
+  SetDlgItemTextW(window, IDC_RUN, texts::kRunButtonIdle);
+  SetWindowTextW(window, texts::kTitleIdle);
+}
+
+DWORD WINAPI closeWaiter(LPVOID window) {
+  while (runState.running.load()) Sleep(100);
+  PostMessageW(static_cast<HWND>(window), WM_CLOSE, 0, 0);
+  return 0;
+}
+
+void MainWindowHost::setTitle(const std::wstring& title) { SetWindowTextW(window_, title.c_str()); }
+
+void MainWindowHost::enterIdleState() { ::enterIdleState(window_); }
+
+int MainWindowHost::showMessage(const std::wstring& text, const std::wstring& caption, UINT type) {
+  return prompt_.showMessage(text, caption, type);
+}
+
+void MainWindowHost::shellOpen(const std::wstring& path) { prompt_.shellOpen(path); }
