@@ -26,7 +26,7 @@
 // One file name inside a node.  Texts live in the tree's pools, so an entry
 // costs a few words besides its name.
 struct FileEntry {
-  const wchar_t* name = nullptr;         // the current winner's name (pool)
+  const wchar_t* name = nullptr;  // the current winner's name (pool)
   uint32_t nameLength = 0;
   const std::wstring* folder = nullptr;  // folder the winner was found in (pool)
   int32_t sourceCount = 1;               // copies of this name met in this node
@@ -47,6 +47,7 @@ struct FolderNode {
 class FolderTree {
  public:
   FolderTree();
+  ~FolderTree();  // releases the nodes level by level, however deep
   FolderTree(const FolderTree&) = delete;
   FolderTree& operator=(const FolderTree&) = delete;
 

@@ -1,0 +1,308 @@
+#include "engine/folder_tree.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include "engine/file_ops.h"
+#include "engine/handles.h"
+#include "engine/run_state.h"
+#include "engine/text.h"
+#include "engine/texts.h"
+#include "log/run_log.h"
+
+namespace {
+
+// Units per block of the name pool (64 KiB); a longer name gets a block of
+// its own.
+constexpr size_t kNameBlockUnits = 32768;
+
+uint64_t ticksOf(FILETIME time) {
+  return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+bool entryBefore(const FileEntry& a, const FileEntry& b) {
+  return compareNames(a.nameView(), b.nameView()) < 0;
+}
+
+bool nodeBefore(const FolderNode& a, const FolderNode& b) {
+  return compareNames(a.name, b.name) < 0;
+}
+
+template <typename T, typename NameOf>
+Lookup binarySearch(const std::vector<T>& array, std::wstring_view name, NameOf nameOf) {
+  size_t low = 0, high = array.size();
+  while (low < high) {
+    size_t middle = low + (high - low) / 2;
+    int order = compareNames(nameOf(array[middle]), name);
+    if (order == 0) return {true, middle};
+    if (order < 0)
+      low = middle + 1;
+    else
+      high = middle;
+  }
+  return {false, low};
+}
+
+template <typename T>
+void appendAll(std::vector<T>& to, std::vector<T>& from) {
+  if (to.empty()) {
+    to.swap(from);
+  } else {
+    to.insert(to.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.end()));
+  }
+  std::vector<T>().swap(from);
+}
+
+template <typename T>
+void dropSlack(std::vector<T>& array) {
+  if (array.capacity() > array.size()) array.shrink_to_fit();
+}
+
+// Folders of one node that share a name become the first of them; the
+// others' files and subfolders follow its own, which keeps the order in
+// which they were met.
+void mergeSubfolders(FolderNode& node) {
+  std::vector<FolderNode>& folders = node.subfolders;
+  dropSlack(folders);
+  if (folders.size() < 2) return;
+  std::stable_sort(folders.begin(), folders.end(), nodeBefore);
+  size_t kept = 0;
+  for (size_t i = 0; i < folders.size();) {
+    size_t j = i + 1;
+    for (; j < folders.size() && sameName(folders[i].name, folders[j].name); ++j) {
+      appendAll(folders[i].files, folders[j].files);
+      appendAll(folders[i].subfolders, folders[j].subfolders);
+    }
+    if (kept != i) folders[kept] = std::move(folders[i]);
+    ++kept;
+    i = j;
+  }
+  folders.erase(folders.begin() + static_cast<ptrdiff_t>(kept), folders.end());
+  dropSlack(folders);
+}
+
+// Sorts a node's copies by name, keeping the order met among equal names,
+// and folds each run of equal names into one entry.  The result is the one
+// that inserting the copies one at a time gives: the first copy stays the
+// winner unless a later one is strictly newer, which then replaces it whole
+// (name and folder too); the count is the number of copies.
+void foldFiles(std::vector<FileEntry>& files) {
+  // Push-back slack goes before the sort takes its buffer.
+  dropSlack(files);
+  if (files.size() < 2) return;
+  std::stable_sort(files.begin(), files.end(), entryBefore);
+  size_t kept = 0;
+  for (size_t i = 0; i < files.size();) {
+    FileEntry winner = files[i];
+    size_t j = i + 1;
+    for (; j < files.size() && sameName(winner.nameView(), files[j].nameView()); ++j) {
+      int32_t count = winner.sourceCount + files[j].sourceCount;
+      if (files[j].compareTime > winner.compareTime) winner = files[j];
+      winner.sourceCount = count;
+    }
+    files[kept++] = winner;
+    i = j;
+  }
+  files.resize(kept);
+  dropSlack(files);
+}
+
+// The scan keeps its own stack of open folders rather than recursing, so a
+// source tree as deep as long paths allow cannot exhaust the thread's stack.
+class Scanner {
+ public:
+  Scanner(const RunOptions& options, FolderTree& tree) : options_(options), tree_(tree) {}
+
+  void scan(FolderNode& node, const std::wstring& folderPath) {
+    if (!enter(node, folderPath, longPathOf(folderPath))) return;
+    // True while data_ holds an entry of the innermost folder not yet handled:
+    // the first entry of a folder comes with opening it.
+    bool entryWaiting = true;
+    while (!frames_.empty()) {
+      Frame& frame = frames_.back();
+      if (!entryWaiting && (cancelled() || !FindNextFileW(frame.find.get(), &data_))) {
+        frames_.pop_back();
+        continue;
+      }
+      entryWaiting = handleEntry(frame);
+    }
+  }
+
+ private:
+  struct Frame {
+    FolderNode* node;
+    const std::wstring* path;  // as the user entered it + "\" + names; kept in the tree
+    std::wstring longPath;     // the "\\?\" form the calls are given
+    FindHandle find;
+  };
+
+  // Opens a folder for enumeration; true when data_ holds its first entry.
+  bool enter(FolderNode& node, std::wstring path, std::wstring longPath) {
+    if (cancelled()) return false;
+    if (!canEnterFolder(longPath)) {
+      writeLogLine(texts::kCategoryError, formatText(texts::kErrSetCurrentFolder, path.c_str()));
+      return false;
+    }
+    bool empty = false;
+    FindHandle find = startEnumeration(longPath, data_, empty);
+    if (!find) {
+      // A drive root with nothing on it has no entry at all; that is no error.
+      if (!empty)
+        writeLogLine(texts::kCategoryError, formatText(texts::kErrFindHandle, path.c_str()));
+      return false;
+    }
+    frames_.push_back(
+        Frame{&node, tree_.storeFolder(std::move(path)), std::move(longPath), std::move(find)});
+    return true;
+  }
+
+  // Handles the entry in data_; true when it opened a subfolder, whose first
+  // entry is then waiting.  `frame` is not used after a subfolder is opened.
+  bool handleEntry(Frame& frame) {
+    std::wstring_view name(data_.cFileName, wcsnlen(data_.cFileName, MAX_PATH));
+    if (!(data_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      recordFile(frame, name);
+      return false;
+    }
+    if (!options_.includeSubfolders || name == L"." || name == L"..") return false;
+    std::wstring subPath = *frame.path + L"\\";
+    subPath.append(name.data(), name.size());
+    std::wstring subLongPath = joinPath(frame.longPath, name);
+    FolderNode* into = frame.node;
+    if (!options_.flattens()) {
+      // Added before it is entered, like a node found empty or unreadable:
+      // the destination still gets the folder.
+      into->subfolders.emplace_back();
+      into = &into->subfolders.back();
+      into->name.assign(name.data(), name.size());
+    }
+    return enter(*into, std::move(subPath), std::move(subLongPath));
+  }
+
+  void recordFile(Frame& frame, std::wstring_view name) {
+    FileTimes times;
+    // Times that cannot be read after the file opened count like a file that
+    // cannot be opened: the copy is left out with an error line rather than
+    // competing with a made-up time.
+    if (!readFileTimes(joinPath(frame.longPath, name), times)) {
+      std::wstring path = *frame.path + L"\\";
+      path.append(name.data(), name.size());
+      writeLogLine(texts::kCategoryError, formatText(texts::kErrOpenForRead, path.c_str()));
+      return;
+    }
+    addFileCopy(tree_, *frame.node, frame.path, name,
+                chooseCompareTime(options_.criterion, times.created, times.written));
+  }
+
+  const RunOptions& options_;
+  FolderTree& tree_;
+  WIN32_FIND_DATAW data_{};
+  std::vector<Frame> frames_;
+};
+
+}  // namespace
+
+std::wstring FileEntry::sourcePath() const {
+  std::wstring path;
+  if (folder) {
+    path.reserve(folder->size() + 1 + nameLength);
+    path = *folder;
+    path += L'\\';
+  }
+  path.append(name, nameLength);
+  return path;
+}
+
+FolderTree::FolderTree() = default;
+
+FolderTree::~FolderTree() { clear(); }
+
+const std::wstring* FolderTree::storeFolder(std::wstring path) {
+  folders_.push_back(std::move(path));
+  return &folders_.back();
+}
+
+const wchar_t* FolderTree::storeName(std::wstring_view name) {
+  size_t units = name.size() + 1;
+  if (blocks_.empty() || blockSize_ - blockUsed_ < units) {
+    blockSize_ = std::max(kNameBlockUnits, units);
+    blocks_.emplace_back(new wchar_t[blockSize_]);
+    blockUsed_ = 0;
+  }
+  wchar_t* stored = blocks_.back().get() + blockUsed_;
+  std::copy(name.begin(), name.end(), stored);
+  stored[name.size()] = L'\0';
+  blockUsed_ += units;
+  return stored;
+}
+
+void FolderTree::clear() {
+  // Children are taken out of each node before it goes, so releasing never
+  // recurses deeper than one level.
+  std::vector<FolderNode> pending;
+  pending.swap(root_.subfolders);
+  while (!pending.empty()) {
+    FolderNode node = std::move(pending.back());
+    pending.pop_back();
+    std::move(node.subfolders.begin(), node.subfolders.end(), std::back_inserter(pending));
+  }
+  root_ = FolderNode();
+  std::deque<std::wstring>().swap(folders_);
+  std::vector<std::unique_ptr<wchar_t[]>>().swap(blocks_);
+  blockUsed_ = blockSize_ = 0;
+}
+
+Lookup findByName(const std::vector<FolderNode>& array, std::wstring_view name) {
+  return binarySearch(array, name, [](const FolderNode& n) { return std::wstring_view(n.name); });
+}
+
+Lookup findByName(const std::vector<FileEntry>& array, std::wstring_view name) {
+  return binarySearch(array, name, [](const FileEntry& e) { return e.nameView(); });
+}
+
+uint64_t chooseCompareTime(TimeCriterion criterion, FILETIME created, FILETIME written) {
+  uint64_t c = ticksOf(created), w = ticksOf(written);
+  switch (criterion) {
+    case TimeCriterion::Modified:
+      return w;
+    case TimeCriterion::Created:
+      return c;
+    case TimeCriterion::Both:
+      break;
+  }
+  return std::max(c, w);
+}
+
+void addFileCopy(FolderTree& tree, FolderNode& node, const std::wstring* folderPath,
+                 std::wstring_view name, uint64_t compareTime) {
+  FileEntry entry;
+  entry.name = tree.storeName(name);
+  entry.nameLength = static_cast<uint32_t>(name.size());
+  entry.folder = folderPath;
+  entry.sourceCount = 1;
+  entry.compareTime = compareTime;
+  node.files.push_back(entry);
+}
+
+void scanFolder(const RunOptions& options, FolderTree& tree, FolderNode& node,
+                const std::wstring& folderPath) {
+  Scanner(options, tree).scan(node, folderPath);
+}
+
+void finishScan(FolderTree& tree) {
+  // A node's subfolders are merged before its children are visited, and a
+  // child only ever changes its own arrays, so the pointers stay valid.
+  std::vector<FolderNode*> pending{&tree.root()};
+  while (!pending.empty()) {
+    FolderNode* node = pending.back();
+    pending.pop_back();
+    mergeSubfolders(*node);
+    foldFiles(node->files);
+    for (FolderNode& child : node->subfolders) pending.push_back(&child);
+  }
+}
+
+void scanSources(const RunOptions& options, FolderTree& tree) {
+  for (const std::wstring& source : options.sources) scanFolder(options, tree, tree.root(), source);
+  finishScan(tree);
+}
