@@ -1,0 +1,113 @@
+#include "engine/transfer.h"
+
+#include <vector>
+
+#include "engine/file_ops.h"
+#include "engine/run_state.h"
+#include "engine/text.h"
+#include "engine/texts.h"
+#include "log/run_log.h"
+
+namespace {
+
+void logError(const wchar_t* format, const std::wstring& path) {
+  writeLogLine(texts::kCategoryError, formatText(format, path.c_str()));
+}
+
+// Creates the target folder; false (with the error line) when it is not a
+// folder afterwards.  An existing folder is fine, a file of that name is not.
+bool makeTargetFolder(const std::wstring& targetPath) {
+  createFolder(targetPath);
+  std::wstring plain = plainPathOf(targetPath);
+  // The test is given the plain path; longPathOf takes a bare drive ("E:",
+  // from the destination "E:\") as its root.
+  if (!isFolder(plain)) {
+    logError(texts::kErrCreateTarget, plain);
+    return false;
+  }
+  return true;
+}
+
+void transferFile(const RunOptions& options, const FileEntry& entry,
+                  const std::wstring& targetPath) {
+  std::wstring source = entry.sourcePath();
+  // The calls get the folder's long form with the name appended as it is,
+  // so a name is never reinterpreted (trailing dots or spaces stay).
+  std::wstring sourceLong = joinPath(longPathOf(*entry.folder), entry.nameView());
+  FileTimes times;
+  // As in the scan, times that cannot be read after the file opened count
+  // like a file that cannot be opened.
+  if (options.keepTimeStamps && !readFileTimes(sourceLong, times)) {
+    logError(texts::kErrOpenForRead, source);
+    return;
+  }
+  std::wstring target = targetPath + L"\\";
+  target.append(entry.name, entry.nameLength);
+  if (options.copies()) {
+    if (!copyFileSafely(sourceLong, target)) {
+      logError(texts::kErrCopy, source);
+      return;
+    }
+  } else if (!moveFile(sourceLong, target)) {
+    logError(texts::kErrMove, source);
+    return;
+  }
+  if (options.logTransfers) {
+    writeLogLine(options.copies() ? texts::kCategoryCopied : texts::kCategoryMoved,
+                 formatText(options.copies() ? texts::kCopiedLine : texts::kMovedLine,
+                            source.c_str(), plainPathOf(target).c_str()));
+  }
+  // A failure to set the times after opening is reported like a failed
+  // open: either way the target keeps the times the copy or move gave it.
+  if (options.keepTimeStamps && !writeFileTimes(target, times))
+    logError(texts::kErrOpenForWrite, target);
+}
+
+void transferFiles(const RunOptions& options, const FolderNode& node,
+                   const std::wstring& targetPath) {
+  for (const FileEntry& entry : node.files) {
+    if (cancelled()) return;
+    if (isSelected(options.targetKind, entry.sourceCount)) transferFile(options, entry, targetPath);
+  }
+}
+
+}  // namespace
+
+bool isSelected(TargetKind kind, int32_t sourceCount) {
+  switch (kind) {
+    case TargetKind::NewestAndUnique:
+      return true;
+    case TargetKind::NewestOnly:
+      return sourceCount > 1;
+    case TargetKind::UniqueOnly:
+      return sourceCount == 1;
+  }
+  return false;
+}
+
+void transferFolder(const RunOptions& options, const FolderNode& node,
+                    const std::wstring& targetPath) {
+  // Depth first with a stack of its own: a node's files, then each of its
+  // subfolders in order, however deep the tree.
+  struct Frame {
+    const FolderNode* node;
+    std::wstring targetPath;
+    size_t nextChild;
+  };
+  std::vector<Frame> frames;
+  auto enter = [&](const FolderNode& folder, std::wstring target) {
+    if (!makeTargetFolder(target)) return;  // its files and whole subtree are skipped
+    transferFiles(options, folder, target);
+    frames.push_back(Frame{&folder, std::move(target), 0});
+  };
+  enter(node, targetPath);
+  while (!frames.empty()) {
+    Frame& frame = frames.back();
+    if (frame.nextChild == frame.node->subfolders.size() || cancelled()) {
+      frames.pop_back();
+      continue;
+    }
+    const FolderNode& child = frame.node->subfolders[frame.nextChild++];
+    enter(child, frame.targetPath + L"\\" + child.name);
+  }
+}

@@ -1,0 +1,324 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "engine/file_ops.h"
+#include "engine/folder_tree.h"
+#include "engine/run_state.h"
+#include "engine/text.h"
+#include "engine/texts.h"
+#include "engine/transfer.h"
+#include "support/log_capture.h"
+#include "support/test_files.h"
+
+namespace {
+
+using Names = std::vector<std::wstring>;
+
+LogLine errorLine(const wchar_t* format, const std::wstring& path) {
+  return {texts::kCategoryError, formatText(format, path.c_str())};
+}
+
+LogLine transferLine(bool copied, const std::wstring& source, const std::wstring& target) {
+  return {
+      copied ? texts::kCategoryCopied : texts::kCategoryMoved,
+      formatText(copied ? texts::kCopiedLine : texts::kMovedLine, source.c_str(), target.c_str())};
+}
+
+void expectLines(const std::vector<LogLine>& actual, const std::vector<LogLine>& expected) {
+  ASSERT_EQ(actual.size(), expected.size());
+  for (size_t i = 0; i < actual.size(); ++i) {
+    EXPECT_EQ(actual[i].category, expected[i].category) << i;
+    EXPECT_EQ(actual[i].message, expected[i].message) << i;
+  }
+}
+
+class Transfer : public ::testing::Test {
+ protected:
+  Transfer() {
+    options.includeSubfolders = true;
+    options.criterion = TimeCriterion::Modified;
+    options.keepTimeStamps = false;
+    options.logTransfers = false;
+  }
+  void TearDown() override {
+    setFileOperationHook(nullptr);
+    runState.cancelRequested = false;
+  }
+  // Scans the sources and transfers into the destination as a run does.
+  void run(const std::vector<std::wstring>& sources, const std::wstring& destination) {
+    FolderTree tree;
+    options.sources = sources;
+    scanSources(options, tree);
+    transferFolder(options, tree.root(), L"\\\\?\\" + normaliseDestination(destination));
+  }
+  TempFolder temp;
+  RunOptions options;
+};
+
+}  // namespace
+
+TEST(Selection, ByCountAndTargetKind) {
+  EXPECT_TRUE(isSelected(TargetKind::NewestAndUnique, 1));
+  EXPECT_TRUE(isSelected(TargetKind::NewestAndUnique, 3));
+  EXPECT_FALSE(isSelected(TargetKind::NewestOnly, 1));
+  EXPECT_TRUE(isSelected(TargetKind::NewestOnly, 2));
+  EXPECT_TRUE(isSelected(TargetKind::UniqueOnly, 1));
+  EXPECT_FALSE(isSelected(TargetKind::UniqueOnly, 2));
+}
+
+TEST_F(Transfer, SelectionsDecideWhatIsCopied) {
+  writeFile(temp / L"src1\\a.txt", "old a", ticksAt(1));
+  writeFile(temp / L"src2\\a.txt", "new a", ticksAt(2));
+  writeFile(temp / L"src1\\u1.txt", "u1", ticksAt(1));
+  writeFile(temp / L"src2\\sub\\u2.txt", "u2", ticksAt(1));
+  struct Case {
+    TargetKind kind;
+    Names files;
+  };
+  const Case cases[] = {
+      {TargetKind::NewestAndUnique, {L"a.txt", L"sub\\u2.txt", L"u1.txt"}},
+      {TargetKind::NewestOnly, {L"a.txt"}},
+      {TargetKind::UniqueOnly, {L"sub\\u2.txt", L"u1.txt"}},
+  };
+  LogCapture log;
+  for (const Case& c : cases) {
+    options.targetKind = c.kind;
+    std::wstring out = temp / formatText(L"out%d", static_cast<int>(c.kind));
+    run({temp / L"src1", temp / L"src2"}, out);
+    EXPECT_EQ(listTree(out), c.files);
+    EXPECT_TRUE(folderExists(out + L"\\sub"));  // created even when nothing in it is selected
+    if (fileExists(out + L"\\a.txt")) {
+      EXPECT_EQ(readFile(out + L"\\a.txt"), "new a");
+    }
+  }
+  EXPECT_TRUE(log.lines().empty());
+  EXPECT_EQ(readFile(temp / L"src1\\a.txt"), "old a");  // copies leave the sources
+}
+
+TEST_F(Transfer, CopyOverwritesAndLogsPlainPaths) {
+  writeFile(temp / L"src\\a.txt", "new");
+  writeFile(temp / L"src\\sub\\b.txt", "b");
+  writeFile(temp / L"out\\a.txt", "old");
+  options.logTransfers = true;
+  LogCapture log;
+  run({temp / L"src"}, temp / L"out");
+  EXPECT_EQ(readFile(temp / L"out\\a.txt"), "new");
+  EXPECT_EQ(listTree(temp / L"out"), (Names{L"a.txt", L"sub\\b.txt"}));
+  expectLines(log.lines(),
+              {transferLine(true, temp / L"src\\a.txt", temp / L"out\\a.txt"),
+               transferLine(true, temp / L"src\\sub\\b.txt", temp / L"out\\sub\\b.txt")});
+}
+
+TEST_F(Transfer, MoveRefusesAnExistingTargetAndKeepsTheSource) {
+  writeFile(temp / L"src\\a.txt", "source a");
+  writeFile(temp / L"src\\b.txt", "source b");
+  writeFile(temp / L"out\\a.txt", "target a");
+  options.method = TransferMethod::Move;
+  options.logTransfers = true;
+  LogCapture log;
+  run({temp / L"src"}, temp / L"out");
+  EXPECT_EQ(readFile(temp / L"src\\a.txt"), "source a");
+  EXPECT_EQ(readFile(temp / L"out\\a.txt"), "target a");
+  EXPECT_FALSE(fileExists(temp / L"src\\b.txt"));
+  EXPECT_EQ(readFile(temp / L"out\\b.txt"), "source b");
+  expectLines(log.lines(), {errorLine(texts::kErrMove, temp / L"src\\a.txt"),
+                            transferLine(false, temp / L"src\\b.txt", temp / L"out\\b.txt")});
+}
+
+TEST_F(Transfer, MoveLeavesOlderCopiesWhereTheyAre) {
+  writeFile(temp / L"src1\\a.txt", "old", ticksAt(1));
+  writeFile(temp / L"src2\\a.txt", "new", ticksAt(2));
+  options.method = TransferMethod::Move;
+  run({temp / L"src1", temp / L"src2"}, temp / L"out");
+  EXPECT_EQ(readFile(temp / L"src1\\a.txt"), "old");
+  EXPECT_FALSE(fileExists(temp / L"src2\\a.txt"));
+  EXPECT_EQ(readFile(temp / L"out\\a.txt"), "new");
+}
+
+TEST_F(Transfer, AFileNamedLikeAFolderBlocksItsSubtree) {
+  writeFile(temp / L"src\\a.txt", "a");
+  writeFile(temp / L"src\\sub\\x.txt", "x");
+  writeFile(temp / L"src\\sub\\deeper\\y.txt", "y");
+  writeFile(temp / L"src\\z\\z.txt", "z");
+  writeFile(temp / L"out\\sub", "a file in the way");
+  LogCapture log;
+  run({temp / L"src"}, temp / L"out");
+  EXPECT_EQ(listTree(temp / L"out"), (Names{L"a.txt", L"sub", L"z\\z.txt"}));
+  EXPECT_EQ(readFile(temp / L"out\\sub"), "a file in the way");
+  expectLines(log.lines(), {errorLine(texts::kErrCreateTarget, temp / L"out\\sub")});
+}
+
+TEST_F(Transfer, TimeStampsAreKept) {
+  writeFile(temp / L"src\\a.txt", "a");
+  uint64_t created = ticksAt(1000), accessed = ticksAt(3000), written = ticksAt(2000);
+  setFileTimes(temp / L"src\\a.txt", created, accessed, written);
+  TestFileTimes source = fileTimes(temp / L"src\\a.txt");
+  options.keepTimeStamps = true;
+  LogCapture log;
+  run({temp / L"src"}, temp / L"out");
+  TestFileTimes target = fileTimes(temp / L"out\\a.txt");
+  EXPECT_EQ(target.written, written);
+  EXPECT_EQ(target.accessed, accessed);
+  // On a Linux file system Wine keeps no creation time: it drops the one
+  // set and reports the last-write time instead, so the target's can only
+  // be compared with what the source reports.
+  EXPECT_EQ(target.created, source.created);
+  EXPECT_TRUE(log.lines().empty());
+
+  // Without keeping them, the copy's access time is its own.
+  options.keepTimeStamps = false;
+  run({temp / L"src"}, temp / L"out2");
+  EXPECT_NE(fileTimes(temp / L"out2\\a.txt").accessed, accessed);
+}
+
+TEST_F(Transfer, TimeFailuresAreLoggedWithTheirPathForms) {
+  writeFile(temp / L"src\\a.txt", "a", ticksAt(5));
+  writeFile(temp / L"src\\b.txt", "b", ticksAt(5));
+  options.keepTimeStamps = true;
+  FolderTree tree;
+  options.sources = {temp / L"src"};
+  scanSources(options, tree);
+  // a.txt is held open by another program after the scan; b.txt's target
+  // while its times are to be set.
+  LockedFile lockedSource(temp / L"src\\a.txt");
+  ASSERT_TRUE(lockedSource.locked());
+  std::unique_ptr<LockedFile> lockedTarget;
+  setFileOperationHook([&](const wchar_t* operation, const std::wstring& path) {
+    if (std::wstring(operation) == L"write") lockedTarget = std::make_unique<LockedFile>(path);
+  });
+  LogCapture log;
+  transferFolder(options, tree.root(), L"\\\\?\\" + temp.path() + L"\\out");
+  ASSERT_TRUE(lockedTarget && lockedTarget->locked());
+  EXPECT_EQ(listTree(temp / L"out"), Names{L"b.txt"});  // transferred all the same
+  expectLines(log.lines(),
+              {errorLine(texts::kErrOpenForRead, temp / L"src\\a.txt"),
+               errorLine(texts::kErrOpenForWrite, L"\\\\?\\" + temp.path() + L"\\out\\b.txt")});
+}
+
+TEST_F(Transfer, FailedCopyKeepsTheOldTarget) {
+  writeFile(temp / L"src\\a.txt", "new bytes");
+  writeFile(temp / L"out\\a.txt", "old bytes");
+  FolderTree tree;
+  options.sources = {temp / L"src"};
+  scanSources(options, tree);
+  LockedFile lock(temp / L"src\\a.txt");
+  ASSERT_TRUE(lock.locked());
+  LogCapture log;
+  transferFolder(options, tree.root(), L"\\\\?\\" + temp.path() + L"\\out");
+  EXPECT_EQ(readFile(temp / L"out\\a.txt"), "old bytes");
+  EXPECT_EQ(listFolder(temp / L"out"), Names{L"a.txt"});  // no temporary file left
+  expectLines(log.lines(), {errorLine(texts::kErrCopy, temp / L"src\\a.txt")});
+}
+
+TEST_F(Transfer, CancelStopsBeforeTheNextFileAndFolder) {
+  writeFile(temp / L"src\\a.txt", "a");
+  writeFile(temp / L"src\\b.txt", "b");
+  writeFile(temp / L"src\\c.txt", "c");
+  writeFile(temp / L"src\\sub\\d.txt", "d");
+  setFileOperationHook([&](const wchar_t* operation, const std::wstring& path) {
+    if (std::wstring(operation) == L"copy" && path.substr(path.size() - 5) == L"b.txt")
+      runState.cancelRequested = true;
+  });
+  run({temp / L"src"}, temp / L"out");
+  // The copy under way when the flag is set completes.
+  EXPECT_EQ(listFolder(temp / L"out"), (Names{L"a.txt", L"b.txt"}));
+
+  // Set before a node's files: its folder is still made, nothing goes in,
+  // and no subfolder is made.
+  setFileOperationHook(nullptr);
+  runState.cancelRequested = false;
+  FolderTree tree;
+  options.sources = {temp / L"src"};
+  scanSources(options, tree);
+  runState.cancelRequested = true;
+  transferFolder(options, tree.root(), L"\\\\?\\" + temp.path() + L"\\out2");
+  EXPECT_TRUE(folderExists(temp / L"out2"));
+  EXPECT_TRUE(listFolder(temp / L"out2").empty());
+}
+
+TEST_F(Transfer, CancelBetweenSubfolders) {
+  writeFile(temp / L"src\\a\\x.txt", "x");
+  writeFile(temp / L"src\\a\\y.txt", "y");
+  writeFile(temp / L"src\\b\\z.txt", "z");
+  setFileOperationHook([&](const wchar_t* operation, const std::wstring& path) {
+    if (std::wstring(operation) == L"copy" && path.substr(path.size() - 5) == L"y.txt")
+      runState.cancelRequested = true;
+  });
+  run({temp / L"src"}, temp / L"out");
+  EXPECT_EQ(listTree(temp / L"out"), (Names{L"a\\x.txt", L"a\\y.txt"}));
+  EXPECT_FALSE(folderExists(temp / L"out\\b"));
+}
+
+TEST_F(Transfer, TreesDeeperThanMaxPathAreCopied) {
+  std::wstring relative;
+  for (int level = 0; level < 5; ++level)
+    relative += formatText(L"level%d-%s\\", level, std::wstring(60, L'x').c_str());
+  writeFile(temp / (L"src\\" + relative + L"file.txt"), "deep");
+  options.logTransfers = true;
+  LogCapture log;
+  run({temp / L"src"}, temp / L"out");
+  std::wstring target = temp / (L"out\\" + relative + L"file.txt");
+  ASSERT_GT(target.size(), 300u);
+  EXPECT_EQ(readFile(target), "deep");
+  expectLines(log.lines(),
+              {transferLine(true, temp / (L"src\\" + relative + L"file.txt"), target)});
+}
+
+TEST_F(Transfer, DestinationFormsAreNormalised) {
+  writeFile(temp / L"src\\a.txt", "a");
+  options.logTransfers = true;
+  std::wstring forward = temp.path() + L"/out1/";
+  for (wchar_t& c : forward)
+    if (c == L'\\') c = L'/';
+  struct Case {
+    std::wstring destination, shown;
+  };
+  const Case cases[] = {
+      {temp.path() + L"\\out0\\", temp / L"out0"},
+      {forward, temp / L"out1"},
+      {temp.path() + L"\\out2\\.\\", temp / L"out2"},
+  };
+  for (const Case& c : cases) {
+    LogCapture log;
+    run({temp / L"src"}, c.destination);
+    EXPECT_EQ(readFile(c.shown + L"\\a.txt"), "a") << c.destination;
+    expectLines(log.lines(), {transferLine(true, temp / L"src\\a.txt", c.shown + L"\\a.txt")});
+  }
+}
+
+TEST_F(Transfer, RelativeDestinationAndDriveRoot) {
+  writeFile(temp / L"src\\a.txt", "a");
+  wchar_t previous[MAX_PATH + 1];
+  GetCurrentDirectoryW(MAX_PATH + 1, previous);
+  ASSERT_TRUE(SetCurrentDirectoryW(temp.path().c_str()));
+  run({L"src"}, L"out");
+  SetCurrentDirectoryW(previous);
+  EXPECT_EQ(readFile(temp / L"out\\a.txt"), "a");
+
+  // "C:\" becomes the base "C:"; the existence test must look at the root.
+  std::wstring name = formatText(L"ostrelle-root-test-%lu", GetCurrentProcessId());
+  writeFile(temp / (L"root-src\\" + name), "root");
+  LogCapture log;
+  run({temp / L"root-src"}, L"C:\\");
+  EXPECT_EQ(readFile(L"C:\\" + name), "root");
+  DeleteFileW((L"C:\\" + name).c_str());
+  EXPECT_TRUE(log.lines().empty());
+}
+
+TEST_F(Transfer, EmptyDestinationTransfersNothing) {
+  writeFile(temp / L"src\\a.txt", "a");
+  writeFile(temp / L"src\\sub\\b.txt", "b");
+  LogCapture log;
+  run({temp / L"src"}, L"");
+  expectLines(log.lines(), {errorLine(texts::kErrCreateTarget, L"")});
+  EXPECT_EQ(listTree(temp / L"src"), (Names{L"a.txt", L"sub\\b.txt"}));
+}
+
+TEST_F(Transfer, MissingParentOfTheDestination) {
+  writeFile(temp / L"src\\a.txt", "a");
+  LogCapture log;
+  run({temp / L"src"}, temp / L"no\\such\\out");
+  expectLines(log.lines(), {errorLine(texts::kErrCreateTarget, temp / L"no\\such\\out")});
+  EXPECT_FALSE(folderExists(temp / L"no"));
+}
