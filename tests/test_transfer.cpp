@@ -58,15 +58,6 @@ class Transfer : public ::testing::Test {
 
 }  // namespace
 
-TEST(Selection, ByCountAndTargetKind) {
-  EXPECT_TRUE(isSelected(TargetKind::NewestAndUnique, 1));
-  EXPECT_TRUE(isSelected(TargetKind::NewestAndUnique, 3));
-  EXPECT_FALSE(isSelected(TargetKind::NewestOnly, 1));
-  EXPECT_TRUE(isSelected(TargetKind::NewestOnly, 2));
-  EXPECT_TRUE(isSelected(TargetKind::UniqueOnly, 1));
-  EXPECT_FALSE(isSelected(TargetKind::UniqueOnly, 2));
-}
-
 TEST_F(Transfer, SelectionsDecideWhatIsCopied) {
   writeFile(temp / L"src1\\a.txt", "old a", ticksAt(1));
   writeFile(temp / L"src2\\a.txt", "new a", ticksAt(2));
@@ -321,4 +312,20 @@ TEST_F(Transfer, MissingParentOfTheDestination) {
   run({temp / L"src"}, temp / L"no\\such\\out");
   expectLines(log.lines(), {errorLine(texts::kErrCreateTarget, temp / L"no\\such\\out")});
   EXPECT_FALSE(folderExists(temp / L"no"));
+}
+
+TEST_F(Transfer, SourcesAreReadWhateverTheirSeparators) {
+  writeFile(temp / L"src1\\sub\\a.txt", "a");
+  writeFile(temp / L"src2\\b.txt", "b");
+  std::wstring forward = temp.path() + L"/src2/";
+  for (wchar_t& c : forward)
+    if (c == L'\\') c = L'/';
+  options.logTransfers = true;
+  LogCapture log;
+  run({temp.path() + L"\\src1\\", forward}, temp / L"out");
+  EXPECT_EQ(listTree(temp / L"out"), (Names{L"b.txt", L"sub\\a.txt"}));
+  // Log lines name a source as it was entered, then "\" and the names.
+  expectLines(log.lines(), {transferLine(true, forward + L"\\b.txt", temp / L"out\\b.txt"),
+                            transferLine(true, temp.path() + L"\\src1\\\\sub\\a.txt",
+                                         temp / L"out\\sub\\a.txt")});
 }
