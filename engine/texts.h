@@ -104,4 +104,9 @@ inline constexpr wchar_t kCaptionConfirm[] = L"確認";
 inline constexpr wchar_t kPickSourceTitle[] = L"追加する抽出元フォルダの選択";
 inline constexpr wchar_t kPickDestinationTitle[] = L"出力先フォルダの選択";
 
+// About box and Readme button.  The link shows "URL : " and the address.
+inline constexpr wchar_t kMakerPage[] = L"https://ostrelle.example/";
+inline constexpr wchar_t kLinkPrefix[] = L"URL : ";
+inline constexpr wchar_t kReadmePath[] = L"%sReadme.txt";
+
 }  // namespace texts
