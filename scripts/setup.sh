@@ -12,7 +12,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 
 for p in g++-mingw-w64-i686-posix binutils-mingw-w64-i686 cmake make googletest \
-         wine wine32:i386 xvfb xauth fonts-vlgothic imagemagick x11-utils python3; do
+         wine wine32:i386 xvfb xauth fonts-vlgothic fonts-wine imagemagick x11-utils python3; do
   have "$p" || need+=("$p")
 done
 

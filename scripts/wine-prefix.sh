@@ -8,7 +8,7 @@ export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$(dirname "$WINEPREFIX")"
 exec 9>"$WINEPREFIX.lock"
 flock 9
-[ -f "$WINEPREFIX/.ostrelle-ready" ] && [ -f "$WINEPREFIX/.ostrelle-desktop" ] && exit 0
+[ -f "$WINEPREFIX/.ostrelle-ready" ] && [ -f "$WINEPREFIX/.ostrelle-look-2" ] && exit 0
 
 if [ ! -f "$WINEPREFIX/.ostrelle-ready" ]; then
 wineboot -i >/dev/null 2>&1 || true
@@ -36,9 +36,20 @@ wineserver -w || true
 touch "$WINEPREFIX/.ostrelle-ready"
 fi
 
-# Windows live in a virtual desktop.  With bare Xvfb (no window manager) every
-# top-level window that is hidden waits about 2 s for an X state change that
-# never comes; inside a virtual desktop it closes at once.
+# How windows look, applied to new and existing prefixes alike.
+# - A virtual desktop: with bare Xvfb (no window manager) every top-level
+#   window that is hidden waits about 2 s for an X state change that never
+#   comes; inside a virtual desktop it closes at once.
+# - Dialog fonts as on a Japanese Windows: "MS Shell Dlg 2" is Tahoma (from
+#   fonts-wine), with the Japanese glyphs linked in from VL Gothic.  Tahoma's
+#   Latin metrics set the dialog units, so layouts come out as designed;
+#   VL Gothic alone (half-width Latin, bitmap strikes) clips captions and
+#   draws the title bar in a pixel font.  Marlett draws the caption buttons.
+fonts="$WINEPREFIX/drive_c/windows/Fonts"
+mkdir -p "$fonts"
+for f in marlett.ttf tahoma.ttf tahomabd.ttf; do
+  if [ -f "/usr/share/wine/fonts/$f" ]; then cp -f "/usr/share/wine/fonts/$f" "$fonts/"; fi
+done
 reg=$(mktemp --suffix=.reg)
 cat >"$reg" <<'REG'
 Windows Registry Editor Version 5.00
@@ -49,7 +60,20 @@ Windows Registry Editor Version 5.00
 [HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]
 "Default"="1280x1024"
 REG
+if [ -f "$fonts/tahoma.ttf" ]; then
+  cat >>"$reg" <<'REG'
+
+[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
+"Tahoma"=-
+"MS Shell Dlg"=-
+"MS Shell Dlg 2"=-
+REG
+fi
 wine regedit "$reg" >/dev/null 2>&1 || true
 rm -f "$reg"
+if [ -f "$fonts/tahoma.ttf" ]; then
+  wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+    /v Tahoma /t REG_MULTI_SZ /d 'VL-Gothic-Regular.ttf,VL Gothic' /f >/dev/null 2>&1 || true
+fi
 wineserver -w || true
-touch "$WINEPREFIX/.ostrelle-desktop"
+touch "$WINEPREFIX/.ostrelle-look-2"
