@@ -8,7 +8,7 @@ export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$(dirname "$WINEPREFIX")"
 exec 9>"$WINEPREFIX.lock"
 flock 9
-[ -f "$WINEPREFIX/.ostrelle-ready" ] && [ -f "$WINEPREFIX/.ostrelle-look-2" ] && exit 0
+[ -f "$WINEPREFIX/.ostrelle-ready" ] && [ -f "$WINEPREFIX/.ostrelle-look-3" ] && exit 0
 
 if [ ! -f "$WINEPREFIX/.ostrelle-ready" ]; then
 wineboot -i >/dev/null 2>&1 || true
@@ -44,7 +44,9 @@ fi
 #   fonts-wine), with the Japanese glyphs linked in from VL Gothic.  Tahoma's
 #   Latin metrics set the dialog units, so layouts come out as designed;
 #   VL Gothic alone (half-width Latin, bitmap strikes) clips captions and
-#   draws the title bar in a pixel font.  Marlett draws the caption buttons.
+#   draws the title bar in a pixel font.  Linked glyphs do not reach bold
+#   Tahoma, so title bars (Japanese captions of dialogs and message boxes)
+#   use VL Gothic bold.  Marlett draws the caption buttons.
 fonts="$WINEPREFIX/drive_c/windows/Fonts"
 mkdir -p "$fonts"
 for f in marlett.ttf tahoma.ttf tahomabd.ttf; do
@@ -67,6 +69,16 @@ if [ -f "$fonts/tahoma.ttf" ]; then
 "Tahoma"=-
 "MS Shell Dlg"=-
 "MS Shell Dlg 2"=-
+
+[HKEY_CURRENT_USER\Control Panel\Desktop\WindowMetrics]
+"CaptionFont"=hex:f4,ff,ff,ff,00,00,00,00,00,00,00,00,00,00,00,00,bc,02,00,00,00,00,00,01,\
+  00,00,00,00,56,00,4c,00,20,00,47,00,6f,00,74,00,68,00,69,00,63,00,00,00,\
+  00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,\
+  00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00
+"SmCaptionFont"=hex:f4,ff,ff,ff,00,00,00,00,00,00,00,00,00,00,00,00,bc,02,00,00,00,00,00,01,\
+  00,00,00,00,56,00,4c,00,20,00,47,00,6f,00,74,00,68,00,69,00,63,00,00,00,\
+  00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,\
+  00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00
 REG
 fi
 wine regedit "$reg" >/dev/null 2>&1 || true
@@ -76,4 +88,4 @@ if [ -f "$fonts/tahoma.ttf" ]; then
     /v Tahoma /t REG_MULTI_SZ /d 'VL-Gothic-Regular.ttf,VL Gothic' /f >/dev/null 2>&1 || true
 fi
 wineserver -w || true
-touch "$WINEPREFIX/.ostrelle-look-2"
+touch "$WINEPREFIX/.ostrelle-look-3"
