@@ -1,9 +1,5 @@
 #include "app/main_window.h"
 
-#include <shellapi.h>
-
-#include <memory>
-
 #include "app/about_box.h"
 #include "app/folder_inputs.h"
 #include "engine/extraction_run.h"

@@ -19,6 +19,8 @@ INT_PTR CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 // Steps of the window's life, all on the user-interface thread except
 // enterIdleState, which a run also calls from its own thread at its end.
+// initMainWindow computes the program's folder only while it is still
+// unknown, so a folder set beforehand (setProgramFolder, in tests) is kept.
 void initMainWindow(HWND window);
 void startRun(HWND window);
 void enterBusyState(HWND window);
