@@ -1,0 +1,524 @@
+// The main window driven in-process: start-up from the settings file, the
+// busy and idle states around a real run, stopping, closing during a run,
+// a failed thread start, the saved settings, and keys that must do nothing.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "app/main_window.h"
+#include "engine/run_state.h"
+#include "engine/text.h"
+#include "engine/texts.h"
+#include "log/log_menu.h"
+#include "log/run_log.h"
+#include "res/resource.h"
+#include "support/main_window_driver.h"
+#include "support/test_files.h"
+#include "support/ui_thread.h"
+
+namespace {
+
+// Disabled by a run, in the order the window disables them.
+const int kBusyControls[] = {1004, 1005, 1007, 1008, 1009, 1010, 1011, 1012,
+                             1013, 1014, 1015, 1016, 1017, 1018, 1022, 1023};
+// Usable during a run: the source list, the run button, Readme, About.
+const int kAlwaysEnabled[] = {1006, 1019, 1002, 1003};
+
+const int kRadioButtons[] = {1011, 1012, 1013, 1014, 1015, 1016, 1017, 1018};
+
+std::vector<int> checkedRadios(const MainWindowDriver& app) {
+  std::vector<int> on;
+  for (int id : kRadioButtons)
+    if (app.checked(id)) on.push_back(id);
+  return on;
+}
+
+std::vector<int> disabledAmong(const MainWindowDriver& app, const std::vector<int>& ids) {
+  std::vector<int> off;
+  for (int id : ids)
+    if (!app.enabled(id)) off.push_back(id);
+  return off;
+}
+
+std::vector<int> busyControlsSorted() {
+  std::vector<int> ids(std::begin(kBusyControls), std::end(kBusyControls));
+  std::sort(ids.begin(), ids.end());
+  return ids;
+}
+
+std::vector<int> allControls() {
+  std::vector<int> ids(std::begin(kBusyControls), std::end(kBusyControls));
+  ids.insert(ids.end(), std::begin(kAlwaysEnabled), std::end(kAlwaysEnabled));
+  std::sort(ids.begin(), ids.end());
+  return ids;
+}
+
+// Two source folders with one file each and a destination below `root`.
+struct RunFolders {
+  explicit RunFolders(const TempFolder& root)
+      : a(root / L"src\\a"), b(root / L"src\\b"), out(root / L"out") {
+    writeFile(a + L"\\one.txt", "1", ticksAt(10));
+    writeFile(b + L"\\two.txt", "22", ticksAt(20));
+  }
+  std::wstring a, b, out;
+};
+
+// Fills the window for a run over `folders`.
+void prepareRun(MainWindowDriver& app, const RunFolders& folders) {
+  SetWindowTextW(app.item(IDC_DESTINATION), folders.out.c_str());
+  app.drop(IDC_SOURCE_LIST, {folders.a, folders.b});
+}
+
+// Answers the run's outcome box with `button` after checking it.
+void expectOutcome(MainWindowDriver& app, const wchar_t* text, std::vector<int> buttons,
+                   int button) {
+  HWND box = app.waitForOwnedMessageBox();
+  ASSERT_TRUE(box) << "no outcome box";
+  MessageBoxContent content = readMessageBox(box);
+  EXPECT_EQ(content.text, text);
+  EXPECT_EQ(content.caption, L"Ostrelle");
+  EXPECT_EQ(content.buttons, buttons);
+  pressButton(box, button);
+}
+
+}  // namespace
+
+TEST(MainWindow, TemplateHoldsTheControlsInTabOrder) {
+  const DWORD button = BS_PUSHBUTTON | WS_TABSTOP, group = BS_GROUPBOX,
+              check = BS_AUTOCHECKBOX | BS_MULTILINE | WS_TABSTOP, radio = BS_AUTORADIOBUTTON;
+  const TemplateItem expected[] = {
+      {CBS_DROPDOWN | CBS_AUTOHSCROLL | WS_VSCROLL | WS_TABSTOP, 0, 20, 25, 240, 100, 1004,
+       L"ComboBox", L""},
+      {group, 0, 10, 10, 280, 35, -1, L"Button", L"出力先フォルダ"},
+      {button, 0, 265, 25, 15, 12, 1005, L"Button", L"..."},
+      {LBS_SORT | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_BORDER | WS_VSCROLL | WS_HSCROLL |
+           WS_TABSTOP,
+       0, 20, 70, 215, 80, 1006, L"ListBox", L""},
+      {group, 0, 10, 55, 280, 105, -1, L"Button", L"抽出元フォルダリスト"},
+      {button, 0, 240, 76, 40, 12, 1007, L"Button", L"追加"},
+      {button, 0, 240, 92, 40, 12, 1008, L"Button", L"削除"},
+      {check, 0, 242, 110, 43, 20, 1009, L"Button", L"サブ\nフォルダ"},
+      {check, 0, 250, 130, 35, 20, 1010, L"Button", L"階層\n無視"},
+      {group, 0, 10, 170, 280, 50, -1, L"Button", L"抽出対象ファイル"},
+      {radio | WS_GROUP, 0, 20, 183, 265, 10, 1011, L"Button", texts::kTargetNewestAndUnique},
+      {radio, 0, 20, 193, 265, 10, 1012, L"Button", texts::kTargetNewestOnly},
+      {radio, 0, 20, 203, 265, 10, 1013, L"Button", texts::kTargetUniqueOnly},
+      {group, 0, 10, 230, 160, 30, -1, L"Button", L"新古の比較基準"},
+      {radio | WS_GROUP, 0, 20, 243, 50, 10, 1014, L"Button", L"更新日時"},
+      {radio, 0, 75, 243, 50, 10, 1015, L"Button", L"作成日時"},
+      {radio, 0, 130, 243, 35, 10, 1016, L"Button", L"両方"},
+      {group, 0, 180, 230, 110, 30, -1, L"Button", L"抽出方法"},
+      {radio | WS_GROUP, 0, 190, 243, 40, 10, 1017, L"Button", L"コピー"},
+      {radio, 0, 235, 243, 50, 10, 1018, L"Button", L"移動"},
+      {check, 0, 20, 270, 100, 20, 1022, L"Button", L"タイムスタンプ\nを維持する"},
+      {button, 0, 120, 270, 60, 20, 1019, L"Button", L"抽出実行"},
+      {button, 0, 200, 274, 30, 12, 1023, L"Button", L"ログ"},
+      {button, 0, 235, 266, 60, 12, 1002, L"Button", L"Readme.txt"},
+      {button, 0, 235, 282, 60, 12, 1003, L"Button", L"バージョン情報"},
+  };
+  DialogTemplate dialog = readDialogTemplate(IDD_MAIN);
+  EXPECT_EQ(dialog.style,
+            static_cast<DWORD>(DS_SHELLFONT | DS_MODALFRAME | DS_CENTER | WS_POPUP | WS_VISIBLE |
+                               WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX));
+  EXPECT_EQ(dialog.width, 300);
+  EXPECT_EQ(dialog.height, 300);
+  EXPECT_EQ(dialog.title, L"Ostrelle");
+  EXPECT_EQ(dialog.font, L"MS Shell Dlg 2");
+  EXPECT_EQ(dialog.pointSize, 10);
+  ASSERT_EQ(dialog.items.size(), std::size(expected));
+  for (size_t i = 0; i < dialog.items.size(); ++i) {
+    const TemplateItem &have = dialog.items[i], &want = expected[i];
+    SCOPED_TRACE(want.id);
+    EXPECT_EQ(have.id, want.id);
+    EXPECT_TRUE(sameName(have.className, want.className)) << have.className;
+    EXPECT_EQ(have.text, want.text);
+    EXPECT_EQ(have.style, want.style | WS_CHILD | WS_VISIBLE);
+    EXPECT_EQ(have.exStyle, 0u);
+    EXPECT_EQ((std::vector<short>{have.x, have.y, have.width, have.height}),
+              (std::vector<short>{want.x, want.y, want.width, want.height}));
+  }
+}
+
+TEST(MainWindow, OpensCentredWithoutDefaultButtonAndFocusInTheDestination) {
+  MainWindowDriver app;
+  ASSERT_TRUE(app.open());
+  HWND window = app.window();
+  LONG style = GetWindowLongW(window, GWL_STYLE);
+  EXPECT_TRUE(style & WS_MINIMIZEBOX);
+  EXPECT_FALSE(style & (WS_MAXIMIZEBOX | WS_THICKFRAME));
+  EXPECT_EQ(GetWindow(window, GW_OWNER), nullptr);
+  HANDLE icon =
+      LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, 0, 0, LR_SHARED);
+  ASSERT_TRUE(icon);
+  EXPECT_EQ(SendMessageW(window, WM_GETICON, ICON_SMALL, 0), reinterpret_cast<LRESULT>(icon));
+  RECT client{}, size{0, 0, 300, 300};
+  GetClientRect(window, &client);
+  MapDialogRect(window, &size);
+  EXPECT_EQ(client.right, size.right);
+  EXPECT_EQ(client.bottom, size.bottom);
+  // No default push button, so Enter presses nothing by itself.
+  for (int id : {1005, 1007, 1008, 1019, 1023, 1002, 1003})
+    EXPECT_EQ(SendMessageW(app.item(id), WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON, 0) << id;
+  EXPECT_EQ(GetParent(app.ui().focus()), app.item(IDC_DESTINATION));
+  EXPECT_EQ(app.text(IDC_SUBFOLDERS), L"サブ\nフォルダ");  // a real line break
+}
+
+TEST(MainWindow, OpensWithTheStoredSettings) {
+  struct Case {
+    const char* name;
+    std::vector<std::pair<const wchar_t*, const wchar_t*>> options;
+    bool subfolders, ignoreHierarchy, ignoreEnabled, timeStamps, logTransfers;
+    std::vector<int> radios;
+  };
+  const Case cases[] = {
+      {"no file", {}, false, false, false, true, false, {1011, 1016, 1017}},
+      {"every option away from its default",
+       {{L"SUB_DIR", L"0"},
+        {L"KAISOU_MUSHI", L"1"},
+        {L"KIND_OF_TARGET", L"2"},
+        {L"CRITERION", L"0"},
+        {L"COPY", L"0"},
+        {L"TIMESTAMP", L"0"},
+        {L"LOGGING_COPY", L"1"}},
+       false,
+       true,
+       false,
+       false,
+       true,
+       {1013, 1014, 1018}},
+      {"subfolders on, out-of-range values",
+       {{L"SUB_DIR", L"1"}, {L"KIND_OF_TARGET", L"1"}, {L"CRITERION", L"1"}, {L"COPY", L"3"}},
+       true,
+       false,
+       true,
+       true,
+       false,
+       {1012, 1015, 1017}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    MainWindowDriver app;
+    for (auto& [key, value] : c.options) app.writeSetting(L"OPTION", key, value);
+    if (!c.options.empty()) {
+      app.writeSetting(L"DST_DIR_LOG", L"PATH_1", L"C:\\最新");
+      app.writeSetting(L"DST_DIR_LOG", L"PATH_3", L"D:\\three");
+    }
+    ASSERT_TRUE(app.open());
+    EXPECT_EQ(app.checked(IDC_SUBFOLDERS), c.subfolders);
+    EXPECT_EQ(app.checked(IDC_IGNORE_HIERARCHY), c.ignoreHierarchy);
+    EXPECT_EQ(app.enabled(IDC_IGNORE_HIERARCHY), c.ignoreEnabled);
+    EXPECT_EQ(app.checked(IDC_KEEP_TIMESTAMPS), c.timeStamps);
+    EXPECT_EQ(logTransfersEnabled(), c.logTransfers);
+    EXPECT_EQ(checkedRadios(app), c.radios);
+    EXPECT_TRUE(app.sources().empty());
+    std::vector<std::wstring> history(10);
+    if (!c.options.empty()) history[0] = L"C:\\最新", history[2] = L"D:\\three";
+    EXPECT_EQ(app.destinationList(), history);
+    EXPECT_EQ(app.text(IDC_DESTINATION), history[0]);
+    // The subfolders box switches the ignore-hierarchy box without touching it.
+    app.click(IDC_SUBFOLDERS);
+    EXPECT_EQ(app.enabled(IDC_IGNORE_HIERARCHY), !c.subfolders);
+    EXPECT_EQ(app.checked(IDC_IGNORE_HIERARCHY), c.ignoreHierarchy);
+  }
+}
+
+TEST(MainWindow, BusyDuringARunAndIdleAfterIt) {
+  MainWindowDriver app;
+  RunThreads runs(RunThreads::Mode::Held);
+  ASSERT_TRUE(app.open());
+  RunFolders folders(app.folder());
+  prepareRun(app, folders);
+
+  app.command(IDC_RUN);
+  EXPECT_TRUE(runState.running);
+  EXPECT_EQ(runs.requested(), 1);
+  EXPECT_EQ(disabledAmong(app, allControls()), busyControlsSorted());
+  EXPECT_EQ(app.text(IDC_RUN), L"抽出中止");
+  EXPECT_EQ(app.text(0), L"抽出処理中 - Ostrelle");
+
+  runs.release();
+  // The outcome box is up: the run is still active and the window still busy.
+  HWND box = app.waitForOwnedMessageBox();
+  ASSERT_TRUE(box);
+  EXPECT_TRUE(runState.running);
+  EXPECT_EQ(app.text(IDC_RUN), L"抽出中止");
+  EXPECT_EQ(app.text(0), L"コピー処理中 - Ostrelle");
+  EXPECT_EQ(disabledAmong(app, {kAlwaysEnabled, std::end(kAlwaysEnabled)}), std::vector<int>{});
+  MessageBoxContent content = readMessageBox(box);
+  EXPECT_EQ(content.text, texts::kOutcomeDone);
+  EXPECT_EQ(content.caption, L"Ostrelle");
+  EXPECT_EQ(content.buttons, std::vector<int>{IDOK});
+  EXPECT_FALSE(content.hasIcon);
+  pressButton(box, IDOK);
+
+  ASSERT_TRUE(app.waitForIdle());
+  ASSERT_TRUE(settle(app.window()));
+  // SUB_DIR was saved as 0, so the ignore-hierarchy box stays disabled.
+  EXPECT_EQ(disabledAmong(app, allControls()), std::vector<int>{IDC_IGNORE_HIERARCHY});
+  EXPECT_EQ(app.text(IDC_RUN), L"抽出実行");
+  EXPECT_EQ(app.text(0), L"Ostrelle");
+  // The run used the window's options: both files were copied.
+  EXPECT_EQ(listTree(folders.out), (std::vector<std::wstring>{L"one.txt", L"two.txt"}));
+}
+
+TEST(MainWindow, RunButtonTwiceStartsOneRunThenStopsIt) {
+  MainWindowDriver app;
+  RunThreads runs(RunThreads::Mode::Held);
+  ASSERT_TRUE(app.open());
+  RunFolders folders(app.folder());
+  prepareRun(app, folders);
+
+  app.command(IDC_RUN);
+  app.command(IDC_RUN);
+  EXPECT_EQ(runs.requested(), 1);
+  EXPECT_TRUE(runState.cancelRequested);
+  EXPECT_EQ(app.text(IDC_RUN), L"抽出中止");
+
+  runs.release();
+  HWND box = app.waitForOwnedMessageBox();
+  ASSERT_TRUE(box);
+  EXPECT_EQ(app.text(IDC_RUN), L"抽出中止");  // until the outcome has been answered
+  MessageBoxContent content = readMessageBox(box);
+  EXPECT_EQ(content.text, texts::kOutcomeCancelled);
+  EXPECT_EQ(content.buttons, std::vector<int>{IDOK});
+  pressButton(box, IDOK);
+  ASSERT_TRUE(app.waitForIdle());
+  ASSERT_TRUE(settle(app.window()));
+  EXPECT_EQ(app.text(IDC_RUN), L"抽出実行");
+  EXPECT_FALSE(folderExists(folders.out));  // stopped before the transfer
+}
+
+TEST(MainWindow, ClosingDuringARunWaitsForTheOutcome) {
+  MainWindowDriver app;
+  RunThreads runs(RunThreads::Mode::Held);
+  ASSERT_TRUE(app.open());
+  RunFolders folders(app.folder());
+  prepareRun(app, folders);
+  app.command(IDC_RUN);
+
+  // Two close requests: two waiters, one end of the window.
+  PostMessageW(app.window(), WM_CLOSE, 0, 0);
+  PostMessageW(app.window(), WM_CLOSE, 0, 0);
+  ASSERT_TRUE(waitUntil([] { return runState.cancelRequested.load(); }));
+  ASSERT_TRUE(settle(app.window()));
+  EXPECT_TRUE(IsWindow(app.window()));
+
+  runs.release();
+  HWND box = app.waitForOwnedMessageBox();
+  ASSERT_TRUE(box);
+  EXPECT_EQ(readMessageBox(box).text, texts::kOutcomeCancelled);
+  Sleep(300);  // several rounds of the waiters' polling
+  EXPECT_TRUE(IsWindow(app.window())) << "the window closed under its outcome box";
+  HWND window = app.window();
+  pressButton(box, IDOK);
+  ASSERT_TRUE(app.waitClosed());
+  EXPECT_EQ(app.ui().result(), 0);
+  EXPECT_FALSE(IsWindow(window));
+  EXPECT_FALSE(runState.running);
+  EXPECT_FALSE(waitForMessageBox({}, 300)) << "no further question after the outcome";
+}
+
+TEST(MainWindow, FailedThreadStartIsReportedAndTheWindowReturnsToIdle) {
+  MainWindowDriver app;
+  RunThreads runs(RunThreads::Mode::Failing);
+  ASSERT_TRUE(app.open());
+  RunFolders folders(app.folder());
+  prepareRun(app, folders);
+
+  app.postCommand(IDC_RUN);  // the error box blocks the UI thread
+  HWND box = app.waitForOwnedMessageBox();
+  ASSERT_TRUE(box);
+  MessageBoxContent content = readMessageBox(box);
+  EXPECT_EQ(content.text, texts::kThreadFailed);
+  EXPECT_EQ(content.caption, L"Ostrelle");
+  EXPECT_EQ(content.buttons, std::vector<int>{IDOK});
+  EXPECT_TRUE(content.hasIcon);
+  EXPECT_EQ(content.threadId, app.ui().threadId());
+  EXPECT_TRUE(runState.running);
+  EXPECT_EQ(app.text(IDC_RUN), L"抽出中止");
+  pressButton(box, IDOK);
+
+  ASSERT_TRUE(app.waitForIdle());
+  ASSERT_TRUE(settle(app.window()));
+  EXPECT_EQ(runs.requested(), 1);
+  EXPECT_EQ(app.text(IDC_RUN), L"抽出実行");
+  EXPECT_EQ(app.text(0), L"Ostrelle");
+  EXPECT_EQ(disabledAmong(app, allControls()), std::vector<int>{IDC_IGNORE_HIERARCHY});
+  EXPECT_FALSE(folderExists(app.folder() / L"logs"));
+  // The settings were saved before the thread was asked for.
+  wchar_t saved[1024] = {};
+  GetPrivateProfileStringW(L"DST_DIR_LOG", L"PATH_1", L"", saved, 1024, app.settingsFile().c_str());
+  EXPECT_EQ(std::wstring(saved), folders.out);
+  EXPECT_FALSE(folderExists(folders.out));
+}
+
+TEST(MainWindow, IgnoreHierarchyFollowsTheSettingsFileAfterARun) {
+  struct Case {
+    bool subfoldersBox;
+    const wchar_t* fileSaysDuringRun;
+    bool enabledAfter;
+  };
+  for (const Case& c : {Case{true, L"0", false}, Case{false, L"1", true}}) {
+    SCOPED_TRACE(c.fileSaysDuringRun);
+    MainWindowDriver app;
+    RunThreads runs(RunThreads::Mode::Held);
+    ASSERT_TRUE(app.open());
+    if (c.subfoldersBox) app.click(IDC_SUBFOLDERS);
+    RunFolders folders(app.folder());
+    prepareRun(app, folders);
+    app.command(IDC_RUN);
+    // The file changes behind the window's back while the run is active.
+    app.writeSetting(L"OPTION", L"SUB_DIR", c.fileSaysDuringRun);
+    runs.release();
+    expectOutcome(app, texts::kOutcomeDone, {IDOK}, IDOK);
+    ASSERT_TRUE(app.waitForIdle());
+    ASSERT_TRUE(settle(app.window()));
+    EXPECT_EQ(app.enabled(IDC_IGNORE_HIERARCHY), c.enabledAfter);
+    EXPECT_EQ(app.checked(IDC_SUBFOLDERS), c.subfoldersBox);
+  }
+}
+
+TEST(MainWindow, CommandsWaitWhileARunIsActive) {
+  MainWindowDriver app;
+  RunThreads runs(RunThreads::Mode::Held);
+  ASSERT_TRUE(app.open());
+  RunFolders folders(app.folder());
+  prepareRun(app, folders);
+  bool logTransfers = logTransfersEnabled();
+  SendMessageW(app.item(IDC_SOURCE_LIST), LB_SETCURSEL, 0, 0);
+  app.command(IDC_RUN);
+
+  app.command(IDC_REMOVE_SOURCE);
+  app.command(IDM_LOG_TRANSFERS);
+  app.postCommand(IDC_ADD_SOURCE);
+  app.postCommand(IDC_BROWSE_DESTINATION);
+  ASSERT_TRUE(settle(app.window()));
+  EXPECT_EQ(app.sources().size(), 2u);
+  EXPECT_EQ(logTransfersEnabled(), logTransfers);
+  EXPECT_FALSE(waitForTopLevel([&](HWND w) { return GetWindow(w, GW_OWNER) == app.window(); },
+                               app.ui().threadId(), 300))
+      << "a dialog opened during the run";
+
+  // The About box still opens, owned by the window.
+  app.postCommand(IDC_ABOUT);
+  HWND about = app.ui().waitForWindow(L"#32770", L"バージョン情報");
+  ASSERT_TRUE(about);
+  EXPECT_EQ(GetWindow(about, GW_OWNER), app.window());
+  pressButton(about, IDOK);
+  ASSERT_TRUE(waitForWindowGone(about));
+
+  // The list itself stays usable: its selection still moves.
+  SendMessageW(app.item(IDC_SOURCE_LIST), LB_SETCURSEL, 1, 0);
+  EXPECT_EQ(app.selectedSource(), 1);
+
+  runs.release();
+  expectOutcome(app, texts::kOutcomeDone, {IDOK}, IDOK);
+  ASSERT_TRUE(app.waitForIdle());
+  // Idle again: the same commands act.
+  app.command(IDM_LOG_TRANSFERS);
+  EXPECT_NE(logTransfersEnabled(), logTransfers);
+  app.command(IDC_REMOVE_SOURCE);
+  EXPECT_EQ(app.sources().size(), 1u);
+}
+
+TEST(MainWindow, EscapeAndEnterDoNothing) {
+  MainWindowDriver app;
+  RunThreads runs(RunThreads::Mode::Held);
+  ASSERT_TRUE(app.open());
+  RunFolders folders(app.folder());
+  prepareRun(app, folders);
+  HWND list = app.item(IDC_SOURCE_LIST);
+
+  // Keys go to the focus through the dialog's own loop; a posted selection
+  // change behind them shows when they have been handled.  Idle, the focus
+  // is in the destination box's edit field; running, on the run button that
+  // started the run (where Enter would press it again, as on any button).
+  for (bool running : {false, true}) {
+    SCOPED_TRACE(running ? "running" : "idle");
+    if (running) {
+      ASSERT_TRUE(app.ui().call([&] { SetFocus(app.item(IDC_RUN)); }));
+      app.command(IDC_RUN);
+    }
+    HWND focus = app.ui().focus();
+    ASSERT_TRUE(focus);
+    EXPECT_EQ(running ? focus : GetParent(focus), app.item(running ? IDC_RUN : IDC_DESTINATION));
+    for (UINT key :
+         running ? std::vector<UINT>{VK_ESCAPE} : std::vector<UINT>{VK_ESCAPE, VK_RETURN}) {
+      int marker = app.selectedSource() == 0 ? 1 : 0;
+      postKey(focus, key);
+      PostMessageW(list, LB_SETCURSEL, marker, 0);
+      ASSERT_TRUE(waitUntil([&] { return app.selectedSource() == marker; }));
+      EXPECT_FALSE(waitUntil([&] { return app.ui().finished(); }, 200)) << "the window closed";
+      EXPECT_TRUE(IsWindow(app.window()));
+    }
+    EXPECT_EQ(app.text(IDC_DESTINATION), folders.out);
+    EXPECT_EQ(runState.running.load(), running);
+    EXPECT_FALSE(runState.cancelRequested);
+  }
+  runs.release();
+  expectOutcome(app, texts::kOutcomeDone, {IDOK}, IDOK);
+  ASSERT_TRUE(app.waitForIdle());
+}
+
+TEST(MainWindow, ARunSavesTheWindowsSettingsAndPromotesTheDestination) {
+  MainWindowDriver app;
+  const std::wstring out = app.folder() / L"出力先\u00e9";
+  std::wstring outOtherCase = out;
+  for (wchar_t& c : outOtherCase)
+    if (c >= L'A' && c <= L'Z') c = c - L'A' + L'a';
+  ASSERT_NE(outOtherCase, out);
+  // History: C:\h1 ... C:\h10 with the destination, in other case, fourth.
+  std::vector<std::wstring> history;
+  for (int i = 1; i <= 10; ++i)
+    history.push_back(i == 4 ? outOtherCase : formatText(L"C:\\h%d", i));
+  for (int i = 0; i < 10; ++i)
+    app.writeSetting(L"DST_DIR_LOG", formatText(L"PATH_%d", i + 1).c_str(), history[i]);
+  ASSERT_TRUE(app.open());
+  RunFolders folders(app.folder());
+  SetWindowTextW(app.item(IDC_DESTINATION), out.c_str());
+  app.drop(IDC_SOURCE_LIST, {folders.a, folders.b});
+  for (int id : {IDC_SUBFOLDERS, IDC_IGNORE_HIERARCHY, IDC_TARGET_UNIQUE_ONLY,
+                 IDC_CRITERION_CREATED, IDC_METHOD_MOVE, IDC_KEEP_TIMESTAMPS})
+    app.click(id);
+  app.command(IDM_LOG_TRANSFERS);
+
+  app.command(IDC_RUN);
+  expectOutcome(app, texts::kOutcomeDone, {IDOK}, IDOK);
+  ASSERT_TRUE(app.waitForIdle());
+
+  std::vector<std::wstring> promoted{out,       L"C:\\h1", L"C:\\h2", L"C:\\h3", L"C:\\h5",
+                                     L"C:\\h6", L"C:\\h7", L"C:\\h8", L"C:\\h9", L"C:\\h10"};
+  EXPECT_EQ(app.destinationList(), promoted);
+  EXPECT_EQ(app.text(IDC_DESTINATION), out);
+  std::wstring expected = L"\xFEFF[DST_DIR_LOG]\r\n";
+  for (int i = 0; i < 10; ++i)
+    expected += formatText(L"PATH_%d=%s\r\n", i + 1, promoted[i].c_str());
+  expected +=
+      L"[OPTION]\r\nSUB_DIR=1\r\nKAISOU_MUSHI=1\r\nKIND_OF_TARGET=2\r\nCRITERION=1\r\nCOPY=0\r\n"
+      L"TIMESTAMP=0\r\nLOGGING_COPY=1\r\n";
+  std::string bytes = readFile(app.settingsFile());
+  std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
+  EXPECT_EQ(text, expected);
+  // Moved.
+  EXPECT_EQ(listTree(out), (std::vector<std::wstring>{L"one.txt", L"two.txt"}));
+  EXPECT_TRUE(listTree(folders.a).empty());
+}
+
+TEST(MainWindow, TheFirstRunWritesAFreshSettingsFile) {
+  MainWindowDriver app;
+  ASSERT_TRUE(app.open());
+  RunFolders folders(app.folder());
+  prepareRun(app, folders);
+  app.command(IDC_RUN);
+  expectOutcome(app, texts::kOutcomeDone, {IDOK}, IDOK);
+  ASSERT_TRUE(app.waitForIdle());
+  std::wstring expected =
+      L"\xFEFF[OPTION]\r\nSUB_DIR=0\r\nKAISOU_MUSHI=0\r\nKIND_OF_TARGET=0\r\nCRITERION=2\r\n"
+      L"COPY=1\r\nTIMESTAMP=1\r\nLOGGING_COPY=0\r\n[DST_DIR_LOG]\r\n";
+  expected += L"PATH_1=" + folders.out + L"\r\n";
+  for (int i = 2; i <= 10; ++i) expected += formatText(L"PATH_%d=\r\n", i);
+  std::string bytes = readFile(app.settingsFile());
+  EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2),
+            expected);
+}
