@@ -154,19 +154,18 @@ bool writeFileTimes(const std::wstring& path, const FileTimes& times) {
   return SetFileTime(file.get(), &times.created, &times.accessed, &times.written) != FALSE;
 }
 
-bool copyFileSafely(const std::wstring& source, const std::wstring& target) {
-  notify(L"copy", source);
+namespace {
+
+// Copies `from` to a new temporary file in `folder` and names it in
+// `temporary`.  A short name of its own, so that a 255-character target name
+// still leaves room for it.  On failure nothing is left behind.
+bool copyToTemporary(const std::wstring& from, const std::wstring& folder,
+                     std::wstring& temporary) {
   static std::atomic<unsigned> counter{0};
-  std::wstring from = apiPath(source), to = apiPath(target);
-  std::wstring folder = folderOf(to);
-  if (from.empty() || folder.empty()) return false;
-  // A short name of its own, so that a 255-character target name still
-  // leaves room for it.
-  std::wstring temporary;
   for (int attempt = 0;; ++attempt) {
     temporary =
         formatText(L"%s\\~ostrelle-%lx-%x.tmp", folder.c_str(), GetCurrentProcessId(), counter++);
-    if (CopyFileW(from.c_str(), temporary.c_str(), TRUE)) break;
+    if (CopyFileW(from.c_str(), temporary.c_str(), TRUE)) return true;
     DWORD error = GetLastError();
     bool nameTaken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
     if (nameTaken && attempt < 100) continue;
@@ -175,6 +174,17 @@ bool copyFileSafely(const std::wstring& source, const std::wstring& target) {
     SetLastError(error);
     return false;
   }
+}
+
+}  // namespace
+
+bool copyFileSafely(const std::wstring& source, const std::wstring& target) {
+  notify(L"copy", source);
+  std::wstring from = apiPath(source), to = apiPath(target);
+  std::wstring folder = folderOf(to);
+  if (from.empty() || folder.empty()) return false;
+  std::wstring temporary;
+  if (!copyToTemporary(from, folder, temporary)) return false;
   if (MoveFileExW(temporary.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
   DWORD error = GetLastError();
   removeFile(temporary);
@@ -185,10 +195,35 @@ bool copyFileSafely(const std::wstring& source, const std::wstring& target) {
 bool moveFile(const std::wstring& source, const std::wstring& target) {
   notify(L"move", source);
   std::wstring from = apiPath(source), to = apiPath(target);
-  if (from.empty() || to.empty()) return false;
-  // Without MOVEFILE_REPLACE_EXISTING an existing target makes it fail;
-  // another volume is handled by copying and deleting.
-  return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_COPY_ALLOWED) != FALSE;
+  std::wstring folder = folderOf(to);
+  if (from.empty() || folder.empty()) return false;
+  // Within one volume a move is a rename; without MOVEFILE_REPLACE_EXISTING
+  // an existing target makes it fail.
+  if (MoveFileExW(from.c_str(), to.c_str(), 0)) return true;
+  if (GetLastError() != ERROR_NOT_SAME_DEVICE) return false;
+  // To another volume it is a copy and a delete.  The platform's own
+  // copy-and-delete leaves part of the file at the target when the copy
+  // fails (a full disk), so the copy goes to a temporary file, which takes
+  // the target's name only when complete, and never over an existing file.
+  std::wstring temporary;
+  if (!copyToTemporary(from, folder, temporary)) return false;
+  if (!MoveFileExW(temporary.c_str(), to.c_str(), 0)) {
+    DWORD error = GetLastError();
+    removeFile(temporary);
+    SetLastError(error);
+    return false;
+  }
+  DWORD attributes = GetFileAttributesW(from.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+    SetFileAttributesW(from.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  if (DeleteFileW(from.c_str())) return true;
+  // The source cannot go (another program holds it): the copy is taken
+  // back, so the file stays in one place and the move counts as failed.
+  DWORD error = GetLastError();
+  if (attributes != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(from.c_str(), attributes);
+  removeFile(to);
+  SetLastError(error);
+  return false;
 }
 
 void createFolder(const std::wstring& path) {

@@ -21,9 +21,22 @@ if [ -z "${OSTRELLE_KEEP_DISPLAY:-}" ]; then
   done
   sleep 1
 fi
+# A small file system of its own for the disk-full tests (mounting needs
+# root; without it those tests skip).
+diskfull="$build/diskfull"
+diskfull_mounted=""
+if [ "$(id -u)" = 0 ]; then
+  mkdir -p "$diskfull"
+  mountpoint -q "$diskfull" && umount "$diskfull" 2>/dev/null || true
+  if mount -t tmpfs -o size=4m tmpfs "$diskfull" 2>/dev/null; then
+    diskfull_mounted=1
+    export OSTRELLE_DISKFULL="$diskfull"
+  fi
+fi
 cleanup() {
   wineserver -k 2>/dev/null || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  [ -n "$diskfull_mounted" ] && umount "$diskfull" 2>/dev/null || true
 }
 trap cleanup EXIT
 # One wineserver for the whole suite instead of one per test program.
