@@ -301,9 +301,49 @@ void postKey(HWND target, UINT vk) {
   PostMessageW(target, WM_KEYUP, vk, 1 | (scan << 16) | (1u << 30) | (1u << 31));
 }
 
-bool settle(HWND window, DWORD timeoutMs) {
+namespace {
+
+UINT settleMessage() {
+  static const UINT message = RegisterWindowMessageW(L"OstrelleTestSettle");
+  return message;
+}
+
+// Sees every message the target thread takes from its queue; the marker
+// posted by settle() signals its event and reaches the window as WM_NULL.
+LRESULT CALLBACK settleHook(int code, WPARAM removal, LPARAM lParam) {
+  if (code == HC_ACTION && removal == PM_REMOVE) {
+    MSG* msg = reinterpret_cast<MSG*>(lParam);
+    if (msg->message == settleMessage()) {
+      SetEvent(reinterpret_cast<HANDLE>(msg->lParam));
+      msg->message = WM_NULL;
+    }
+  }
+  return CallNextHookEx(nullptr, code, removal, lParam);
+}
+
+bool sendNull(HWND window, DWORD timeoutMs) {
   DWORD_PTR answer = 0;
   return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &answer) != 0;
+}
+
+}  // namespace
+
+bool settle(HWND window, DWORD timeoutMs) {
+  if (!sendNull(window, timeoutMs)) return false;
+  DWORD thread = GetWindowThreadProcessId(window, nullptr);
+  if (thread == GetCurrentThreadId()) return true;
+  // Posted messages come out of the queue in order: once a marker posted
+  // now has been taken, everything posted before it has been dispatched.
+  HANDLE taken = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HHOOK hook = SetWindowsHookExW(WH_GETMESSAGE, settleHook, nullptr, thread);
+  bool ok = taken && hook &&
+            PostMessageW(window, settleMessage(), 0, reinterpret_cast<LPARAM>(taken)) &&
+            WaitForSingleObject(taken, timeoutMs) == WAIT_OBJECT_0;
+  if (hook) UnhookWindowsHookEx(hook);
+  // On a timeout the marker may still be taken later: the event is left
+  // open rather than risk signalling a recycled handle.
+  if (ok && taken) CloseHandle(taken);
+  return ok && sendNull(window, timeoutMs);
 }
 
 HWND createOwnerWindow(HICON classIcon, const wchar_t* caption) {

@@ -20,8 +20,7 @@
 // window / false when it expires, so a test fails rather than hangs.
 //
 // Wine notes: WaitForInputIdle returns at once there, so "the thread has
-// handled everything sent so far" is established with settle(), which sends
-// WM_NULL and returns when the target thread has processed it.
+// handled everything sent and posted so far" is established with settle().
 
 #include <windows.h>
 
@@ -134,8 +133,14 @@ void pressButton(HWND dialog, int id);
 // Posts WM_KEYDOWN/WM_KEYUP of `vk` to `target` (normally the focus window,
 // so that the dialog manager of a modal loop sees it).
 void postKey(HWND target, UINT vk);
-// Sends WM_NULL to `window` and returns once its thread has processed every
-// message sent before; false when it did not answer within the timeout.
+// Returns once the thread of `window` has handled every message sent or
+// posted to it before the call (pressButton, postKey, PostMessageW...):
+// sends WM_NULL, then posts a marker behind the queued messages and waits
+// until the thread takes it (a WH_GETMESSAGE hook sees it), then sends
+// WM_NULL again.  A posted message whose handler runs a nested loop (a
+// message box, say) counts as handled once that loop runs.  Mouse and
+// keyboard input of the window system itself is not covered.  False when
+// the window is gone or the thread did not get there within the timeout.
 bool settle(HWND window, DWORD timeoutMs = kUiTimeoutMs);
 
 // A plain top-level window on the calling thread, of a class whose icon is
