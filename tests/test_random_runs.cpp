@@ -1143,7 +1143,20 @@ Outcome runCase(Case& c, const std::wstring& caseFolder, PhaseTimes& phases, boo
       else
         candidates = {model.steps.size() - 1};
     }
-    if (candidates.empty()) {
+    if (c.cancel == CancelMode::AtTransferStart) {
+      // Cancelled before the transfer began: at most the destination folder
+      // is made, then the first poll stops it.
+      candidates.erase(
+          std::remove_if(candidates.begin(), candidates.end(), [](size_t k) { return k > 1; }),
+          candidates.end());
+      if (candidates.empty()) {
+        problems.push_back("the transfer went on past its first poll after the cancel:");
+        for (const LogLine& l : transferLines) problems.push_back("  got " + describeLine(l));
+      }
+    }
+    if (candidates.empty() && c.cancel == CancelMode::AtTransferStart) {
+      worldProblems = compareWorlds(model.steps[1].after, actual);
+    } else if (candidates.empty()) {
       problems.push_back(std::string("transfer lines are not ") +
                          (cancelledRun ? "a prefix of" : "those of") + " the model:");
       std::vector<LogLine> all;
