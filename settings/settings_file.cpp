@@ -132,8 +132,11 @@ struct ErrorRequest {
 };
 
 DWORD WINAPI showErrorThread(void* parameter) {
-  std::unique_ptr<ErrorRequest> request(static_cast<ErrorRequest*>(parameter));
-  MessageBoxW(request->owner, request->text.c_str(), request->caption.c_str(), request->type);
+  try {
+    std::unique_ptr<ErrorRequest> request(static_cast<ErrorRequest*>(parameter));
+    MessageBoxW(request->owner, request->text.c_str(), request->caption.c_str(), request->type);
+  } catch (...) {
+  }
   return 0;
 }
 
