@@ -1,0 +1,440 @@
+// Ostrelle benchmark: the real engine against a sequence of "xcopy /D" runs
+// on a generated data set, and the merge of one very large node.
+//
+//   ostrelle_bench [--data DIR] [--seed N] [--sources N] [--files N] [--shared F]
+//                  [--depth N] [--fan-out N] [--min-size N] [--max-size N]
+//                  [--flat-files N] [--rounds N] [--variants hierarchy,flat]
+//                  [--no-xcopy] [--fresh] [--scale-sizes 10000,100000,1000000]
+//                  [--scale-shared 0,0.5] [--scale-random] [--only copy|scale]
+//
+// Each measured run happens in a child process of this program, so its peak
+// working set is its own.
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "bench/data_set.h"
+#include "bench/engine_run.h"
+#include "bench/measure.h"
+#include "bench/scale_mode.h"
+#include "bench/tree_snapshot.h"
+#include "bench/xcopy_sequence.h"
+#include "engine/handles.h"
+#include "engine/text.h"
+
+namespace {
+
+struct Settings {
+  DataSetParams data;
+  uint32_t flatFiles = 5000;  // files per source of the flat variant
+  std::wstring dataRoot;
+  uint32_t rounds = 1;
+  bool hierarchy = true, flat = true;
+  bool xcopy = true;
+  bool fresh = false;
+  bool copyBench = true, scaleBench = true;
+  std::vector<uint32_t> scaleSizes{10000, 100000, 1000000};
+  std::vector<double> scaleShares{0.0, 0.5};
+  bool scaleRandom = false;
+};
+
+std::string utf8(const std::wstring& text) { return toUtf8(text); }
+
+// 1234567 -> "1,234,567"
+std::string grouped(double value) {
+  char digits[32];
+  snprintf(digits, sizeof digits, "%.0f", value);
+  std::string s = digits, out;
+  int n = 0;
+  for (size_t i = s.size(); i-- > 0;) {
+    out.insert(out.begin(), s[i]);
+    if (++n % 3 == 0 && i > 0 && s[i - 1] != '-') out.insert(out.begin(), ',');
+  }
+  return out;
+}
+
+std::vector<std::wstring> splitList(const std::wstring& text) {
+  std::vector<std::wstring> out;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t comma = text.find(L',', start);
+    if (comma == std::wstring::npos) comma = text.size();
+    if (comma > start) out.push_back(text.substr(start, comma - start));
+    start = comma + 1;
+  }
+  return out;
+}
+
+// A Linux path (as the run script passes it) becomes its Wine drive path.
+std::wstring windowsPath(std::wstring path) {
+  if (!path.empty() && path[0] == L'/') path = L"Z:" + path;
+  std::replace(path.begin(), path.end(), L'/', L'\\');
+  while (path.size() > 3 && path.back() == L'\\') path.pop_back();
+  return path;
+}
+
+std::wstring defaultDataRoot() {
+  wchar_t buffer[MAX_PATH + 1];
+  DWORD n = GetTempPathW(MAX_PATH + 1, buffer);
+  return windowsPath(std::wstring(buffer, n)) + L"\\ostrelle-bench";
+}
+
+bool parseSettings(const std::vector<std::wstring>& args, Settings& s) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::wstring& a = args[i];
+    auto value = [&]() -> std::wstring { return i + 1 < args.size() ? args[++i] : L""; };
+    auto number = [&]() { return static_cast<uint32_t>(wcstoul(value().c_str(), nullptr, 10)); };
+    if (a == L"--data")
+      s.dataRoot = windowsPath(value());
+    else if (a == L"--seed")
+      s.data.seed = number();
+    else if (a == L"--sources")
+      s.data.sources = number();
+    else if (a == L"--files")
+      s.data.filesPerSource = number();
+    else if (a == L"--shared")
+      s.data.sharedShare = wcstod(value().c_str(), nullptr);
+    else if (a == L"--depth")
+      s.data.depth = number();
+    else if (a == L"--fan-out")
+      s.data.fanOut = number();
+    else if (a == L"--min-size")
+      s.data.minSize = number();
+    else if (a == L"--max-size")
+      s.data.maxSize = number();
+    else if (a == L"--flat-files")
+      s.flatFiles = number();
+    else if (a == L"--scale-random")
+      s.scaleRandom = true;
+    else if (a == L"--rounds")
+      s.rounds = std::max(1u, number());
+    else if (a == L"--no-xcopy")
+      s.xcopy = false;
+    else if (a == L"--fresh")
+      s.fresh = true;
+    else if (a == L"--variants") {
+      auto list = splitList(value());
+      s.hierarchy = std::find(list.begin(), list.end(), L"hierarchy") != list.end();
+      s.flat = std::find(list.begin(), list.end(), L"flat") != list.end();
+    } else if (a == L"--scale-sizes") {
+      s.scaleSizes.clear();
+      for (const auto& v : splitList(value()))
+        s.scaleSizes.push_back(wcstoul(v.c_str(), nullptr, 10));
+    } else if (a == L"--scale-shared") {
+      s.scaleShares.clear();
+      for (const auto& v : splitList(value())) s.scaleShares.push_back(wcstod(v.c_str(), nullptr));
+    } else if (a == L"--only") {
+      std::wstring which = value();
+      s.copyBench = which == L"copy";
+      s.scaleBench = which == L"scale";
+    } else {
+      fprintf(stderr, "unknown argument: %s\n", utf8(a).c_str());
+      return false;
+    }
+  }
+  if (s.data.sources < 1 || s.data.filesPerSource < 1 || s.flatFiles < 1 ||
+      s.data.minSize > s.data.maxSize || s.data.fanOut < 1) {
+    fprintf(stderr, "invalid data set parameters\n");
+    return false;
+  }
+  if (s.dataRoot.empty()) s.dataRoot = defaultDataRoot();
+  return true;
+}
+
+bool readStamp(const std::wstring& path, const std::string& expected) {
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  char buffer[1024];
+  DWORD got = 0;
+  ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr);
+  return std::string(buffer, got) == expected;
+}
+
+void writeStamp(const std::wstring& path, const std::string& text) {
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD written = 0;
+  if (file) WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+// Writes the sources unless an earlier run left the same ones.
+bool prepareSources(const DataSetPlan& plan, const std::wstring& folder, bool fresh) {
+  std::wstring stamp = folder + L"\\complete.txt";
+  std::string description = utf8(plan.params.describe());
+  if (!fresh && readStamp(stamp, description)) {
+    printf("  sources: reused from %s\n", utf8(folder).c_str());
+    return true;
+  }
+  removeTree(folder);
+  double start = nowSeconds();
+  if (!writeDataSet(plan, folder)) {
+    fprintf(stderr, "cannot write the data set under %s\n", utf8(folder).c_str());
+    return false;
+  }
+  writeStamp(stamp, description);
+  printf("  sources: written in %.1f s to %s\n", nowSeconds() - start, utf8(folder).c_str());
+  return true;
+}
+
+void describePlan(const DataSetPlan& plan) {
+  printf("  %s copies, %s distinct names, %s of them in several sources (%.1f%%)\n",
+         grouped(static_cast<double>(plan.copyCount())).c_str(),
+         grouped(static_cast<double>(plan.names.size())).c_str(),
+         grouped(static_cast<double>(plan.sharedNameCount())).c_str(),
+         100.0 * plan.sharedNameCount() / plan.names.size());
+}
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+struct Round {
+  ResultFile engine;
+  double engineProcessSeconds = 0;
+  XcopySequenceResult xcopy;
+};
+
+struct VariantFigures {
+  bool measured = false;
+  double ratio = 0;
+};
+
+// One data set, run by the engine and by the xcopy sequence; `flat` runs the
+// engine with ignore hierarchy (the sources have no folders, so the xcopy
+// result is the same tree).
+VariantFigures runVariant(const Settings& settings, const DataSetPlan& plan, bool flat) {
+  VariantFigures figures;
+  std::wstring setFolder = settings.dataRoot + L"\\" + plan.params.key();
+  CreateDirectoryW(setFolder.c_str(), nullptr);
+  printf("\n%s\nData set: %s\n",
+         flat ? "=== Ignore hierarchy: flat sources, every file in one node ==="
+              : "=== Hierarchy kept ===",
+         utf8(plan.params.describe()).c_str());
+  describePlan(plan);
+  fflush(stdout);
+  std::wstring sourceRoot = setFolder + L"\\sources";
+  if (!prepareSources(plan, sourceRoot, settings.fresh)) return figures;
+  std::vector<std::wstring> sources;
+  for (uint32_t i = 1; i <= plan.params.sources; ++i)
+    sources.push_back(sourceRoot + formatText(L"\\s%u", i));
+  std::wstring outO = setFolder + L"\\out-ostrelle";
+  std::wstring outX = setFolder + L"\\out-xcopy";
+  std::wstring resultPath = setFolder + L"\\engine-result.txt";
+
+  EngineRunRequest request;
+  request.sources = sources;
+  request.destination = outO;
+  request.ignoreHierarchy = flat;
+  request.programFolder = setFolder + L"\\program";
+  CreateDirectoryW(request.programFolder.c_str(), nullptr);
+
+  const double copies = static_cast<double>(plan.copyCount());
+  const double entries = static_cast<double>(plan.names.size());
+  printf(
+      "Run: copy mode, default options (newest and unique, later of the two times, time\n"
+      "stamps kept), subfolders included%s; xcopy SRC DST /S /E /D /Y /I /Q per source\n",
+      flat ? ", ignore hierarchy" : "");
+
+  std::vector<Round> rounds;
+  for (uint32_t r = 0; r < settings.rounds; ++r) {
+    Round round;
+    removeTree(outO);
+    removeTree(outX);
+    auto runEngine = [&] {
+      DeleteFileW(resultPath.c_str());
+      ChildResult child =
+          runProcess(engineChildCommand(request, resultPath), setFolder + L"\\engine-output.txt");
+      round.engineProcessSeconds = child.seconds;
+      if (!child.started || child.exitCode != 0 || !round.engine.load(resultPath))
+        fprintf(stderr, "  the engine run failed (exit code %lu)\n", child.exitCode);
+    };
+    auto runXcopy = [&] {
+      if (settings.xcopy) round.xcopy = runXcopySequence(sources, outX, setFolder);
+    };
+    // Alternate the order so that neither side always runs second.
+    if (r % 2 == 0) {
+      runEngine();
+      runXcopy();
+    } else {
+      runXcopy();
+      runEngine();
+    }
+    const ResultFile& e = round.engine;
+    printf("  round %u: Ostrelle %.2f s (scan %.2f s, transfer %.2f s; process %.2f s)", r + 1,
+           e.number("whole_s"), e.number("scan_s"), e.number("transfer_s"),
+           round.engineProcessSeconds);
+    if (settings.xcopy)
+      printf(", xcopy sequence %.2f s, ratio %.2f", round.xcopy.seconds,
+             e.number("whole_s") / round.xcopy.seconds);
+    printf("\n");
+    if (e.number("errors") != 0 || e.number("done") != 1)
+      printf("  WARNING: the run wrote error lines or did not finish; log: %s\n",
+             e.text("log").c_str());
+    if (!round.xcopy.ok) printf("  WARNING: %s\n", utf8(round.xcopy.problem).c_str());
+    rounds.push_back(std::move(round));
+  }
+
+  // Checks on the destinations of the last round.
+  Snapshot expected = expectedSnapshot(plan);
+  Snapshot ours = takeSnapshot(outO);
+  auto againstPlan = compareSnapshots(ours, expected, true);
+  std::vector<std::wstring> againstXcopy;
+  Snapshot theirs;
+  if (settings.xcopy) {
+    theirs = takeSnapshot(outX);
+    againstXcopy = compareSnapshots(ours, theirs, true);
+  }
+
+  std::vector<double> whole, scan, transfer, process, xcopy;
+  for (const auto& r : rounds) {
+    whole.push_back(r.engine.number("whole_s"));
+    scan.push_back(r.engine.number("scan_s"));
+    transfer.push_back(r.engine.number("transfer_s"));
+    process.push_back(r.engineProcessSeconds);
+    xcopy.push_back(r.xcopy.seconds);
+  }
+  const ResultFile& last = rounds.back().engine;
+  double peakAbove = last.number("peak_ws") - last.number("base_ws");
+  double mb = static_cast<double>(ours.totalBytes) / 1e6;
+  printf("  median of %u round(s):\n", settings.rounds);
+  printf("    scan:      %8.2f s  %s files scanned/s (%s copies, %s file entries)\n", median(scan),
+         grouped(copies / median(scan)).c_str(), grouped(copies).c_str(), grouped(entries).c_str());
+  printf("    transfer:  %8.2f s  %.2f MB/s (%s files, %.1f MB)\n", median(transfer),
+         mb / median(transfer), grouped(static_cast<double>(ours.files.size())).c_str(), mb);
+  printf("    whole run: %8.2f s  (%.2f s with the process start)\n", median(whole),
+         median(process));
+  printf(
+      "    memory:    peak working set %.1f MB, %.1f MB above the %.1f MB at start = %.0f "
+      "bytes per file entry\n",
+      last.number("peak_ws") / 1048576, peakAbove / 1048576, last.number("base_ws") / 1048576,
+      peakAbove / entries);
+  printf("               after the scan: working set %.1f MB, private %.1f MB above start\n",
+         (last.number("scan_ws") - last.number("base_ws")) / 1048576,
+         (last.number("scan_private") - last.number("base_private")) / 1048576);
+  if (settings.xcopy) {
+    figures.measured = true;
+    figures.ratio = median(whole) / median(xcopy);
+    std::string per;
+    for (double t : rounds.back().xcopy.perSource)
+      per += (per.empty() ? "" : " + ") + std::to_string(t).substr(0, 5);
+    printf("    xcopy /D sequence: %.2f s (%s s), %s files copied\n", median(xcopy), per.c_str(),
+           grouped(static_cast<double>(rounds.back().xcopy.filesCopied)).c_str());
+    printf("    ratio Ostrelle/xcopy: %.2f (with Ostrelle's process start %.2f)\n", figures.ratio,
+           median(process) / median(xcopy));
+  }
+  printf("    destination check: Ostrelle vs planned winners: %s (%s files, %s folders)\n",
+         againstPlan.empty() ? "identical" : "DIFFERENT",
+         grouped(static_cast<double>(ours.files.size())).c_str(),
+         grouped(static_cast<double>(ours.folders.size())).c_str());
+  for (const auto& line : againstPlan) printf("      %s\n", utf8(line).c_str());
+  if (settings.xcopy) {
+    printf("                       Ostrelle vs xcopy: %s\n",
+           againstXcopy.empty() ? "same files (paths, sizes, times, contents)" : "DIFFERENT");
+    for (const auto& line : againstXcopy) printf("      %s\n", utf8(line).c_str());
+  }
+  fflush(stdout);
+  return figures;
+}
+
+void runScale(const Settings& settings, const std::wstring& root) {
+  std::wstring resultPath = root + L"\\scale-result.txt";
+  for (double share : settings.scaleShares) {
+    printf(
+        "\n=== Scale: one node (ignore hierarchy) through addFileCopy and finishScan ===\n"
+        "%.0f%% of the names met in 2 or 3 of 3 sources, the rest in one; folders of 1,000 "
+        "copies,\neach with its path stored and its names in %s order; best of the repeats\n",
+        share * 100, settings.scaleRandom ? "random" : "name (enumeration)");
+    printf("  %10s %10s %14s %12s %12s %12s %12s %12s\n", "names", "copies", "merge ns/name",
+           "add ns/copy", "fold ns/name", "cpu ns/name", "peak above", "bytes/entry");
+    double first = 0, lastCost = 0, firstCpu = 0, lastCpu = 0;
+    for (uint32_t size : settings.scaleSizes) {
+      ScaleRequest request;
+      request.names = size;
+      request.sharedShare = share;
+      request.seed = settings.data.seed;
+      request.repeats = size <= 10000 ? 41 : size <= 100000 ? 9 : 4;
+      request.randomOrder = settings.scaleRandom;
+      DeleteFileW(resultPath.c_str());
+      ChildResult child = runProcess(scaleChildCommand(request, resultPath), L"");
+      ResultFile r;
+      if (!child.started || child.exitCode != 0 || !r.load(resultPath)) {
+        printf("  %10u: the scale run failed (exit code %lu)\n", size, child.exitCode);
+        continue;
+      }
+      double names = r.number("names"), copies = r.number("copies");
+      double merge = r.number("total_s") / names * 1e9;
+      double add = r.number("add_s") / copies * 1e9;
+      double fold = r.number("finish_s") / names * 1e9;
+      double above = r.number("peak_ws") - r.number("base_ws");
+      double cpu = r.number("cpu_s") / names * 1e9;
+      printf("  %10s %10s %14.0f %12.0f %12.0f %12.0f %9.1f MB %12.0f\n", grouped(names).c_str(),
+             grouped(copies).c_str(), merge, add, fold, cpu, above / 1048576, above / names);
+      if (r.number("entries") != names || r.number("count_sum") != copies ||
+          r.number("sorted") != 1)
+        printf("  WARNING: the node holds %s entries with counts summing to %s, %s\n",
+               grouped(r.number("entries")).c_str(), grouped(r.number("count_sum")).c_str(),
+               r.number("sorted") == 1 ? "sorted" : "NOT sorted");
+      if (first == 0) {
+        first = merge;
+        firstCpu = cpu;
+      }
+      lastCost = merge;
+      lastCpu = cpu;
+    }
+    if (first > 0 && settings.scaleSizes.size() > 1)
+      printf("  merge cost per name, largest / smallest: %.2f (processor time: %.2f)\n",
+             lastCost / first, firstCpu > 0 ? lastCpu / firstCpu : 0.0);
+    fflush(stdout);
+  }
+  DeleteFileW(resultPath.c_str());
+}
+
+int benchMain(const Settings& settings) {
+  CreateDirectoryW(settings.dataRoot.c_str(), nullptr);
+  if (settings.copyBench && settings.hierarchy)
+    runVariant(settings, planDataSet(settings.data), false);
+  if (settings.copyBench && settings.flat) {
+    DataSetParams flat = settings.data;
+    flat.depth = 0;
+    flat.filesPerSource = settings.flatFiles;
+    runVariant(settings, planDataSet(flat), true);
+  }
+  if (settings.scaleBench) runScale(settings, settings.dataRoot);
+  return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::wstring> args(argv + 1, argv + argc);
+  try {
+    if (!args.empty() && args[0] == L"--engine-child") {
+      EngineRunRequest request;
+      std::wstring resultPath;
+      if (!parseEngineChild({args.begin() + 1, args.end()}, request, resultPath)) return 2;
+      return runEngineChild(request, resultPath);
+    }
+    if (!args.empty() && args[0] == L"--scale-child" && args.size() == 7) {
+      ScaleRequest request;
+      request.names = wcstoul(args[2].c_str(), nullptr, 10);
+      request.sharedShare = wcstod(args[3].c_str(), nullptr);
+      request.seed = wcstoul(args[4].c_str(), nullptr, 10);
+      request.repeats = wcstoul(args[5].c_str(), nullptr, 10);
+      request.randomOrder = args[6] == L"1";
+      return runScaleChild(request, args[1]);
+    }
+    Settings settings;
+    if (!parseSettings(args, settings)) return 2;
+    return benchMain(settings);
+  } catch (const std::exception& e) {
+    fprintf(stderr, "failed: %s\n", e.what());
+    return 3;
+  }
+}
