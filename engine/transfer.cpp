@@ -19,9 +19,12 @@ void logError(const wchar_t* format, const std::wstring& path) {
 bool makeTargetFolder(const std::wstring& targetPath) {
   createFolder(targetPath);
   std::wstring plain = plainPathOf(targetPath);
-  // The test is given the plain path; longPathOf takes a bare drive ("E:",
-  // from the destination "E:\") as its root.
-  if (!isFolder(plain)) {
+  // The test is given the "\\?\" form, as the creation was: a plain path
+  // would lose a name's trailing dots and spaces.  A bare drive ("\\?\E:",
+  // from the destination "E:\") is tested as its root.
+  std::wstring probe = targetPath;
+  if (!probe.empty() && probe.back() == L':') probe += L'\\';
+  if (!isFolder(probe)) {
     logError(texts::kErrCreateTarget, plain);
     return false;
   }
