@@ -566,3 +566,52 @@ TEST_F(BadInput, DISABLED_WinnerInAFolderWhoseNameEndsInASpace) {
       contentsOf(data.path()),
       (Contents{{L"out\\x.txt", "newer"}, {L"out\\y.txt", "y"}, {L"src\\dir\\x.txt", "older"}}));
 }
+
+// Sources that change between the scan and the transfer: a winner that
+// vanished is an error line, one that grew is transferred as it is now.
+TEST_F(BadInput, SourcesThatChangeAfterTheScan) {
+  for (TransferMethod method : kMethods) {
+    for (bool keepTimes : {false, true}) {
+      TempFolder folder;
+      writeFile(folder / L"src\\a.txt", "a", ticksAt(0));
+      writeFile(folder / L"src\\b.txt", "b", ticksAt(0));
+      host.options.method = method;
+      host.options.keepTimeStamps = keepTimes;
+      host.options.sources = {folder / L"src"};
+      host.options.destination = folder / L"out";
+      host.onTransferStart = [&] {
+        DeleteFileW((folder / L"src\\a.txt").c_str());
+        writeFile(folder / L"src\\b.txt", "b, grown after the scan", ticksAt(30));
+      };
+      const wchar_t* failed = keepTimes                        ? texts::kErrOpenForRead
+                              : method == TransferMethod::Copy ? texts::kErrCopy
+                                                               : texts::kErrMove;
+      std::wstring bLine = method == TransferMethod::Copy
+                               ? copied(folder / L"src\\b.txt", folder / L"out\\b.txt")
+                               : moved(folder / L"src\\b.txt", folder / L"out\\b.txt");
+      EXPECT_EQ(run(), frame({errorLine(failed, folder / L"src\\a.txt"), bLine}));
+      EXPECT_EQ(readFile(folder / L"out\\b.txt"), "b, grown after the scan");
+      EXPECT_FALSE(fileExists(folder / L"out\\a.txt"));
+      if (keepTimes) {
+        EXPECT_EQ(fileTimes(folder / L"out\\b.txt").written, ticksAt(30));
+      }
+      host.onTransferStart = nullptr;
+    }
+  }
+}
+
+// Texts far beyond any path the system can use: error lines that name them
+// whole, nothing transferred, no crash.
+TEST_F(BadInput, PathsLongerThanTheSystemAllows) {
+  writeFile(data / L"src\\a.txt", "a");
+  std::wstring longSource = data.path() + L"\\" + std::wstring(40000, L's');
+  std::wstring longDestination = data.path() + L"\\" + std::wstring(40000, L'd');
+  host.options.sources = {longSource, data / L"src"};
+  host.options.destination = longDestination;
+  host.options.logTransfers = false;
+  EXPECT_EQ(run(),
+            (Lines{notice(texts::kRunStarted), errorLine(texts::kErrSetCurrentFolder, longSource),
+                   notice(texts::kCopyStarted), errorLine(texts::kErrCreateTarget, longDestination),
+                   notice(texts::kRunFinished)}));
+  EXPECT_EQ(contentsOf(data.path()), (Contents{{L"src\\a.txt", "a"}}));
+}
