@@ -146,6 +146,13 @@ bool readFileTimes(const std::wstring& path, FileTimes& times) {
   return GetFileTime(file.get(), &times.created, &times.accessed, &times.written) != FALSE;
 }
 
+bool canOpenForRead(const std::wstring& path) {
+  notify(L"read", path);
+  FileHandle file(CreateFileW(apiPath(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  return static_cast<bool>(file);
+}
+
 bool writeFileTimes(const std::wstring& path, const FileTimes& times) {
   notify(L"write", path);
   FileHandle file(CreateFileW(apiPath(path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,

@@ -44,6 +44,9 @@ FindHandle startEnumeration(const std::wstring& folder, WIN32_FIND_DATAW& data, 
 
 // Opens with no sharing (a file held open elsewhere fails) and reads times.
 bool readFileTimes(const std::wstring& path, FileTimes& times);
+// The same open without reading anything: whether the file can be opened for
+// reading with no sharing right now.
+bool canOpenForRead(const std::wstring& path);
 // Opens for writing with no sharing and sets all three times.
 bool writeFileTimes(const std::wstring& path, const FileTimes& times);
 

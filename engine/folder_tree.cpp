@@ -180,18 +180,17 @@ class Scanner {
   }
 
   void recordFile(Frame& frame, std::wstring_view name) {
-    FileTimes times;
-    // Times that cannot be read after the file opened count like a file that
-    // cannot be opened: the copy is left out with an error line rather than
-    // competing with a made-up time.
-    if (!readFileTimes(joinPath(frame.longPath, name), times)) {
+    // The file is opened as before, so one that another program holds open
+    // is left out with an error line; its times come with the directory
+    // entry, which saves asking for them again on the open handle.
+    if (!canOpenForRead(joinPath(frame.longPath, name))) {
       std::wstring path = *frame.path + L"\\";
       path.append(name.data(), name.size());
       writeLogLine(texts::kCategoryError, formatText(texts::kErrOpenForRead, path.c_str()));
       return;
     }
     addFileCopy(tree_, *frame.node, frame.path, name,
-                chooseCompareTime(options_.criterion, times.created, times.written));
+                chooseCompareTime(options_.criterion, data_.ftCreationTime, data_.ftLastWriteTime));
   }
 
   const RunOptions& options_;
