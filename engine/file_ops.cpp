@@ -190,6 +190,19 @@ bool copyFileSafely(const std::wstring& source, const std::wstring& target) {
   std::wstring from = apiPath(source), to = apiPath(target);
   std::wstring folder = folderOf(to);
   if (from.empty() || folder.empty()) return false;
+  // A target that does not exist yet is made here, empty, so that a copy
+  // that then fails takes back exactly what it made: nothing else is at risk,
+  // and the copy goes straight to the name.  A name that is taken, or any
+  // other trouble, leaves it to the temporary file below.
+  if (FileHandle made{CreateFileW(to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr)}) {
+    made.reset();
+    if (CopyFileW(from.c_str(), to.c_str(), FALSE)) return true;
+    DWORD error = GetLastError();
+    removeFile(to);
+    SetLastError(error);
+    return false;
+  }
   std::wstring temporary;
   if (!copyToTemporary(from, folder, temporary)) return false;
   if (MoveFileExW(temporary.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;

@@ -50,9 +50,10 @@ bool canOpenForRead(const std::wstring& path);
 // Opens for writing with no sharing and sets all three times.
 bool writeFileTimes(const std::wstring& path, const FileTimes& times);
 
-// Copies over an existing target without ever leaving it truncated or
-// destroyed: the copy goes to a temporary file beside the target, which then
-// replaces the target in one step; on failure the temporary file is removed.
+// Copies without ever leaving a target truncated or destroyed.  A new target
+// is made empty first and the copy written over it, which goes again if the
+// copy fails; an existing one is replaced in one step by a complete copy made
+// beside it in a temporary file, which is removed on failure.
 bool copyFileSafely(const std::wstring& source, const std::wstring& target);
 // Moves; fails when the target exists.
 bool moveFile(const std::wstring& source, const std::wstring& target);

@@ -1,0 +1,108 @@
+// Copies to a target that does not exist yet go straight to its name; every
+// failure must still leave the destination as it was.  The disk-full case
+// needs the small file system that scripts/test.sh mounts (OSTRELLE_DISKFULL)
+// and is skipped without it.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "engine/file_ops.h"
+#include "engine/text.h"
+#include "support/test_files.h"
+
+namespace {
+
+std::wstring longForm(const std::wstring& path) { return L"\\\\?\\" + path; }
+
+std::wstring smallDisk() {
+  const char* value = std::getenv("OSTRELLE_DISKFULL");
+  if (!value || !*value) return {};
+  std::wstring path = fromUtf8(value);
+  if (path[0] == L'/') path = L"Z:" + path;
+  for (wchar_t& c : path)
+    if (c == L'/') c = L'\\';
+  while (path.size() > 3 && path.back() == L'\\') path.pop_back();
+  return path;
+}
+
+uint64_t freeBytes(const std::wstring& folder) {
+  ULARGE_INTEGER free = {};
+  if (!GetDiskFreeSpaceExW((folder + L"\\").c_str(), &free, nullptr, nullptr)) return 0;
+  return free.QuadPart;
+}
+
+}  // namespace
+
+TEST(CopyNewTarget, CopyArrivesUnderItsNameWithItsTimeAndNothingElse) {
+  TempFolder temp;
+  writeFile(temp / L"src\\a.txt", "source bytes", ticksAt(300));
+  makeFolders(temp / L"dst");
+  ASSERT_TRUE(copyFileSafely(temp / L"src\\a.txt", longForm(temp / L"dst\\a.txt")));
+  EXPECT_EQ(readFile(temp / L"dst\\a.txt"), "source bytes");
+  EXPECT_EQ(fileTimes(temp / L"dst\\a.txt").written, ticksAt(300));
+  EXPECT_EQ(listFolder(temp / L"dst"), std::vector<std::wstring>{L"a.txt"});
+}
+
+// The source cannot be read: no target may appear, and a file that already
+// has the name in another case is neither replaced nor removed.
+TEST(CopyNewTarget, UnreadableSourceLeavesNoTarget) {
+  TempFolder temp;
+  writeFile(temp / L"src\\a.txt", "source");
+  writeFile(temp / L"dst\\B.TXT", "kept");
+  writeFile(temp / L"src\\b.txt", "other source");
+  {
+    LockedFile lockA(temp / L"src\\a.txt"), lockB(temp / L"src\\b.txt");
+    ASSERT_TRUE(lockA.locked() && lockB.locked());
+    EXPECT_FALSE(copyFileSafely(temp / L"src\\a.txt", longForm(temp / L"dst\\a.txt")));
+    EXPECT_FALSE(copyFileSafely(temp / L"src\\b.txt", longForm(temp / L"dst\\b.txt")));
+  }
+  EXPECT_EQ(listFolder(temp / L"dst"), std::vector<std::wstring>{L"B.TXT"});
+  EXPECT_EQ(readFile(temp / L"dst\\B.TXT"), "kept");
+}
+
+// Once the target exists, the copy goes through a temporary file again.
+TEST(CopyNewTarget, SecondCopyReplacesTheFirst) {
+  TempFolder temp;
+  writeFile(temp / L"one\\a.txt", "first", ticksAt(1));
+  writeFile(temp / L"two\\a.txt", "second copy", ticksAt(2));
+  makeFolders(temp / L"dst");
+  ASSERT_TRUE(copyFileSafely(temp / L"one\\a.txt", longForm(temp / L"dst\\a.txt")));
+  ASSERT_TRUE(copyFileSafely(temp / L"two\\a.txt", longForm(temp / L"dst\\A.TXT")));
+  ASSERT_EQ(listFolder(temp / L"dst").size(), 1u);
+  EXPECT_EQ(readFile(temp / L"dst\\a.txt"), "second copy");
+  EXPECT_EQ(fileTimes(temp / L"dst\\a.txt").written, ticksAt(2));
+}
+
+// The disk fills part way through a new target: the partial file goes again.
+TEST(CopyNewTarget, CopyThatRunsOutOfSpaceLeavesNoPartialFile) {
+  std::wstring disk = smallDisk();
+  if (disk.empty()) GTEST_SKIP() << "OSTRELLE_DISKFULL is not set: no small file system mounted";
+  TempFolder temp;
+  std::wstring out = formatText(L"%s\\new-target-%lu", disk.c_str(), GetCurrentProcessId());
+  makeFolders(out);
+  std::string big(3 * 1024 * 1024, 'n');
+  writeFile(temp / L"src\\big.bin", big);
+  writeFile(temp / L"src\\small.txt", "small");
+  // Leave about one megabyte free.
+  {
+    HANDLE h = CreateFileW((out + L"\\filler.bin").c_str(), GENERIC_WRITE, 0, nullptr,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    std::string chunk(64 * 1024, 'F');
+    while (freeBytes(out) > 1024 * 1024 + chunk.size()) {
+      DWORD written = 0;
+      if (!WriteFile(h, chunk.data(), static_cast<DWORD>(chunk.size()), &written, nullptr) ||
+          written != chunk.size())
+        break;
+    }
+    CloseHandle(h);
+  }
+  ASSERT_LT(freeBytes(out), big.size()) << "the disk did not fill";
+  EXPECT_FALSE(copyFileSafely(temp / L"src\\big.bin", longForm(out + L"\\big.bin")));
+  EXPECT_TRUE(copyFileSafely(temp / L"src\\small.txt", longForm(out + L"\\small.txt")));
+  EXPECT_EQ(listFolder(out), (std::vector<std::wstring>{L"filler.bin", L"small.txt"}));
+  removeTree(out);
+}
