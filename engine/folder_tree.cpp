@@ -53,9 +53,11 @@ void appendAll(std::vector<T>& to, std::vector<T>& from) {
   std::vector<T>().swap(from);
 }
 
+// Gives back a large unused tail.  A small one is kept: shrinking copies the
+// whole array, which for a big node costs more at that moment than it saves.
 template <typename T>
 void dropSlack(std::vector<T>& array) {
-  if (array.capacity() > array.size()) array.shrink_to_fit();
+  if (array.capacity() - array.size() > array.capacity() / 8) array.shrink_to_fit();
 }
 
 // Folders of one node that share a name become the first of them; the
@@ -87,9 +89,13 @@ void mergeSubfolders(FolderNode& node) {
 // winner unless a later one is strictly newer, which then replaces it whole
 // (name and folder too); the count is the number of copies.
 void foldFiles(std::vector<FileEntry>& files) {
-  // Push-back slack goes before the sort takes its buffer.
-  dropSlack(files);
-  if (files.size() < 2) return;
+  // The tail that growing left unused is never touched, so it costs address
+  // space but no memory; shrinking before the sort would hold the array
+  // twice for a moment, more than the sort's own buffer of half of it.
+  if (files.size() < 2) {
+    dropSlack(files);
+    return;
+  }
   std::stable_sort(files.begin(), files.end(), entryBefore);
   size_t kept = 0;
   for (size_t i = 0; i < files.size();) {
