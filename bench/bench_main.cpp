@@ -351,8 +351,9 @@ void runScale(const Settings& settings, const std::wstring& root) {
         "%.0f%% of the names met in 2 or 3 of 3 sources, the rest in one; folders of 1,000 "
         "copies,\neach with its path stored and its names in %s order; best of the repeats\n",
         share * 100, settings.scaleRandom ? "random" : "name (enumeration)");
-    printf("  %10s %10s %14s %12s %12s %12s %12s %12s\n", "names", "copies", "merge ns/name",
-           "add ns/copy", "fold ns/name", "cpu ns/name", "peak above", "bytes/entry");
+    printf("  %10s %10s %14s %12s %12s %12s %12s %12s %12s\n", "names", "copies", "merge ns/name",
+           "add ns/copy", "fold ns/name", "cpu ns/name", "peak above", "bytes/entry",
+           "random read");
     double first = 0, lastCost = 0, firstCpu = 0, lastCpu = 0;
     for (uint32_t size : settings.scaleSizes) {
       ScaleRequest request;
@@ -374,8 +375,9 @@ void runScale(const Settings& settings, const std::wstring& root) {
       double fold = r.number("finish_s") / names * 1e9;
       double above = r.number("peak_ws") - r.number("base_ws");
       double cpu = r.number("cpu_s") / names * 1e9;
-      printf("  %10s %10s %14.0f %12.0f %12.0f %12.0f %9.1f MB %12.0f\n", grouped(names).c_str(),
-             grouped(copies).c_str(), merge, add, fold, cpu, above / 1048576, above / names);
+      printf("  %10s %10s %14.0f %12.0f %12.0f %12.0f %9.1f MB %12.0f %9.1f ns\n",
+             grouped(names).c_str(), grouped(copies).c_str(), merge, add, fold, cpu,
+             above / 1048576, above / names, r.number("random_read_s") * 1e9);
       if (r.number("entries") != names || r.number("count_sum") != copies ||
           r.number("sorted") != 1)
         printf("  WARNING: the node holds %s entries with counts summing to %s, %s\n",
