@@ -190,18 +190,20 @@ bool copyFileSafely(const std::wstring& source, const std::wstring& target) {
   std::wstring from = apiPath(source), to = apiPath(target);
   std::wstring folder = folderOf(to);
   if (from.empty() || folder.empty()) return false;
-  // A target that does not exist yet is made here, empty, so that a copy
-  // that then fails takes back exactly what it made: nothing else is at risk,
-  // and the copy goes straight to the name.  A name that is taken, or any
-  // other trouble, leaves it to the temporary file below.
-  if (FileHandle made{CreateFileW(to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr)}) {
-    made.reset();
-    if (CopyFileW(from.c_str(), to.c_str(), FALSE)) return true;
+  // Where the name is free nothing can be lost, so the copy goes straight to
+  // it, made new so that it never lands on a file that appeared meanwhile.
+  // Then a file left there after a failure can only be this copy's own,
+  // incomplete one, and it goes again.  A taken name, or any other answer,
+  // leaves it to the temporary file below.
+  if (GetFileAttributesW(to.c_str()) == INVALID_FILE_ATTRIBUTES &&
+      GetLastError() == ERROR_FILE_NOT_FOUND) {
+    if (CopyFileW(from.c_str(), to.c_str(), TRUE)) return true;
     DWORD error = GetLastError();
-    removeFile(to);
-    SetLastError(error);
-    return false;
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+      if (GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES) removeFile(to);
+      SetLastError(error);
+      return false;
+    }
   }
   std::wstring temporary;
   if (!copyToTemporary(from, folder, temporary)) return false;

@@ -51,9 +51,9 @@ bool canOpenForRead(const std::wstring& path);
 bool writeFileTimes(const std::wstring& path, const FileTimes& times);
 
 // Copies without ever leaving a target truncated or destroyed.  A new target
-// is made empty first and the copy written over it, which goes again if the
-// copy fails; an existing one is replaced in one step by a complete copy made
-// beside it in a temporary file, which is removed on failure.
+// is written under its own name and removed again if the copy fails; an
+// existing one is replaced in one step by a complete copy made beside it in
+// a temporary file, which is removed on failure.
 bool copyFileSafely(const std::wstring& source, const std::wstring& target);
 // Moves; fails when the target exists.
 bool moveFile(const std::wstring& source, const std::wstring& target);
