@@ -281,38 +281,50 @@ TEST_F(BadInput, SourceListedTwice) {
 TEST_F(BadInput, DriveRootWithAndWithoutBackslash) {
   wchar_t windows[MAX_PATH];
   ASSERT_GT(GetWindowsDirectoryW(windows, MAX_PATH), 2u);
-  std::wstring drive(windows, 2);
-  std::wstring marker = formatText(L"ostrelle-root-%lu.txt", GetCurrentProcessId());
-  writeFile(drive + L"\\" + marker, "at the root");
-  // The current folder, on the same drive, holds a file of its own.
+  const std::wstring drive(windows, 2);
+  const std::wstring marker = formatText(L"ostrelle-root-%lu.txt", GetCurrentProcessId());
+  // A file at the root and, on the same drive, a current folder holding a
+  // file of its own; both undone however the test ends.
+  struct Scene {
+    std::wstring rootFile;
+    wchar_t previous[MAX_PATH + 1] = {};
+    Scene(const std::wstring& file, const std::wstring& current) : rootFile(file) {
+      writeFile(rootFile, "at the root");
+      GetCurrentDirectoryW(MAX_PATH + 1, previous);
+      SetCurrentDirectoryW(current.c_str());
+    }
+    ~Scene() {
+      SetCurrentDirectoryW(previous);
+      DeleteFileW(rootFile.c_str());
+    }
+  };
   writeFile(data / L"cwd\\not-the-root.txt", "current folder");
-  wchar_t previous[MAX_PATH + 1];
-  GetCurrentDirectoryW(MAX_PATH + 1, previous);
-  ASSERT_TRUE(SetCurrentDirectoryW((data / L"cwd").c_str()));
+  Scene scene(drive + L"\\" + marker, data / L"cwd");
   // Files directly in the root, listed here without the engine.
   std::vector<std::wstring> rootFiles;
   for (const std::wstring& name : listFolder(drive + L"\\"))
     if (fileExists(drive + L"\\" + name)) rootFiles.push_back(name);
+  ASSERT_NE(std::find(rootFiles.begin(), rootFiles.end(), marker), rootFiles.end());
 
   host.options.includeSubfolders = false;
   struct Case {
     std::wstring source, shownFolder;
   };
   for (const Case& c : {Case{drive, drive}, Case{drive + L"\\", drive + L"\\"}}) {
+    SCOPED_TRACE(toUtf8(c.source));
     std::wstring out = data / L"out";
     host.options.sources = {c.source};
     host.options.destination = out;
     Lines lines = run();
-    EXPECT_EQ(listFolder(out), rootFiles) << toUtf8(c.source);
+    EXPECT_EQ(listFolder(out), rootFiles);
     EXPECT_EQ(readFile(out + L"\\" + marker), "at the root");
     EXPECT_NE(std::find(lines.begin(), lines.end(),
                         copied(c.shownFolder + L"\\" + marker, out + L"\\" + marker)),
-              lines.end())
-        << toUtf8(c.source);
+              lines.end());
+    for (const std::wstring& l : lines)
+      EXPECT_EQ(l.find(texts::kCategoryError), std::wstring::npos) << toUtf8(l);
     removeTree(out);
   }
-  SetCurrentDirectoryW(previous);
-  DeleteFileW((drive + L"\\" + marker).c_str());
 }
 
 // A relative source is taken from the process's current folder when the

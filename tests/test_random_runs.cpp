@@ -31,6 +31,7 @@
 #include <memory>
 #include <set>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -734,6 +735,19 @@ Case makeCase(uint64_t seed, uint64_t index, const std::wstring& caseFolder) {
   return c;
 }
 
+// The generated file at a relative path (from the case folder).
+GenFile& fileAt(Case& c, const std::wstring& rel) {
+  GenFile* found = nullptr;
+  std::function<void(GenFolder&)> walk = [&](GenFolder& folder) {
+    for (GenFile& f : folder.files)
+      if (f.rel == rel) found = &f;
+    for (GenFolder& child : folder.folders) walk(child);
+  };
+  for (Source& s : c.sources) walk(s.root);
+  if (!found) throw std::logic_error("no generated file " + narrow(rel));
+  return *found;
+}
+
 // Writes an old file; where the folder has become a file already (two
 // names the disk folds together) nothing is written: the model starts from
 // what is on disk anyway.
@@ -774,11 +788,15 @@ void prepareDestination(Case& c, const Model& model, Rng& rng, const std::wstrin
         std::wstring folder = join(root, below);
         for (const auto& [key, entry] : node.files) {
           std::wstring target = folder + L"\\" + entry.name;
+          // An old target under a winner that will be held open when the
+          // transfer starts is the case where a failed copy must keep it.
           uint32_t r = rng.below(100);
-          if (r < 12) {
+          if (r < 12 || (entry.winner->lockedAtTransfer && r < 60)) {
             tryWrite(target, "OLD|" + narrow(target), ticksAt(50));
             if (rng.chance(25))
               c.lockedTargets.insert(fsFold(join(c.destinationRel, join(below, entry.name))));
+            else if (rng.chance(30))
+              fileAt(c, entry.winner->rel).lockedAtTransfer = true;
           } else if (r < 16) {
             tryWrite(target + L"\\inner.txt", "inside a folder named like a file", ticksAt(51));
           }
