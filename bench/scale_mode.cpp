@@ -143,7 +143,7 @@ Pass feed(const FeedScript& script) {
   FolderTree tree;
   double start = nowSeconds();
   for (size_t f = 0; f + 1 < script.folderStarts.size(); ++f) {
-    const std::wstring* folder = tree.storeFolder(script.folderPaths[f]);
+    const ScannedFolder* folder = tree.storeFolder(script.folderPaths[f]);
     for (size_t c = script.folderStarts[f]; c < script.folderStarts[f + 1]; ++c)
       addFileCopy(tree, tree.root(), folder, script.name(c), script.times[c]);
   }

@@ -137,8 +137,7 @@ class Scanner {
  private:
   struct Frame {
     FolderNode* node;
-    const std::wstring* path;  // as the user entered it + "\" + names; kept in the tree
-    std::wstring longPath;     // the "\\?\" form the calls are given
+    const ScannedFolder* folder;  // both forms of its path, kept in the tree
     FindHandle find;
   };
 
@@ -158,7 +157,7 @@ class Scanner {
       return false;
     }
     frames_.push_back(
-        Frame{&node, tree_.storeFolder(std::move(path)), std::move(longPath), std::move(find)});
+        Frame{&node, tree_.storeFolder(std::move(path), std::move(longPath)), std::move(find)});
     return true;
   }
 
@@ -171,9 +170,9 @@ class Scanner {
       return false;
     }
     if (!options_.includeSubfolders || name == L"." || name == L"..") return false;
-    std::wstring subPath = *frame.path + L"\\";
+    std::wstring subPath = frame.folder->path + L"\\";
     subPath.append(name.data(), name.size());
-    std::wstring subLongPath = joinPath(frame.longPath, name);
+    std::wstring subLongPath = joinPath(frame.folder->longPath, name);
     FolderNode* into = frame.node;
     if (!options_.flattens()) {
       // Added before it is entered, like a node found empty or unreadable:
@@ -189,13 +188,13 @@ class Scanner {
     // The file is opened as before, so one that another program holds open
     // is left out with an error line; its times come with the directory
     // entry, which saves asking for them again on the open handle.
-    if (!canOpenForRead(joinPath(frame.longPath, name))) {
-      std::wstring path = *frame.path + L"\\";
+    if (!canOpenForRead(joinPath(frame.folder->longPath, name))) {
+      std::wstring path = frame.folder->path + L"\\";
       path.append(name.data(), name.size());
       writeLogLine(texts::kCategoryError, formatText(texts::kErrOpenForRead, path.c_str()));
       return;
     }
-    addFileCopy(tree_, *frame.node, frame.path, name,
+    addFileCopy(tree_, *frame.node, frame.folder, name,
                 chooseCompareTime(options_.criterion, data_.ftCreationTime, data_.ftLastWriteTime));
   }
 
@@ -210,8 +209,8 @@ class Scanner {
 std::wstring FileEntry::sourcePath() const {
   std::wstring path;
   if (folder) {
-    path.reserve(folder->size() + 1 + nameLength);
-    path = *folder;
+    path.reserve(folder->path.size() + 1 + nameLength);
+    path = folder->path;
     path += L'\\';
   }
   path.append(name, nameLength);
@@ -222,8 +221,8 @@ FolderTree::FolderTree() = default;
 
 FolderTree::~FolderTree() { clear(); }
 
-const std::wstring* FolderTree::storeFolder(std::wstring path) {
-  folders_.push_back(std::move(path));
+const ScannedFolder* FolderTree::storeFolder(std::wstring path, std::wstring longPath) {
+  folders_.push_back(ScannedFolder{std::move(path), std::move(longPath)});
   return &folders_.back();
 }
 
@@ -252,7 +251,7 @@ void FolderTree::clear() {
     std::move(node.subfolders.begin(), node.subfolders.end(), std::back_inserter(pending));
   }
   root_ = FolderNode();
-  std::deque<std::wstring>().swap(folders_);
+  std::deque<ScannedFolder>().swap(folders_);
   std::vector<std::unique_ptr<wchar_t[]>>().swap(blocks_);
   blockUsed_ = blockSize_ = 0;
 }
@@ -278,12 +277,12 @@ uint64_t chooseCompareTime(TimeCriterion criterion, FILETIME created, FILETIME w
   return std::max(c, w);
 }
 
-void addFileCopy(FolderTree& tree, FolderNode& node, const std::wstring* folderPath,
+void addFileCopy(FolderTree& tree, FolderNode& node, const ScannedFolder* folder,
                  std::wstring_view name, uint64_t compareTime) {
   FileEntry entry;
   entry.name = tree.storeName(name);
   entry.nameLength = static_cast<uint32_t>(name.size());
-  entry.folder = folderPath;
+  entry.folder = folder;
   entry.sourceCount = 1;
   entry.compareTime = compareTime;
   node.files.push_back(entry);

@@ -23,14 +23,23 @@
 
 #include "engine/run_options.h"
 
+// A folder the scan read: the path as the user entered it plus the names
+// below it (what log lines show), and the "\\?\" form it was opened by (what
+// the calls are given; it keeps names that end in a dot or a space, which
+// path parsing would strip).
+struct ScannedFolder {
+  std::wstring path;
+  std::wstring longPath;  // empty: derive it from `path`
+};
+
 // One file name inside a node.  Texts live in the tree's pools, so an entry
 // costs a few words besides its name.
 struct FileEntry {
   const wchar_t* name = nullptr;  // the current winner's name (pool)
   uint32_t nameLength = 0;
-  const std::wstring* folder = nullptr;  // folder the winner was found in (pool)
-  int32_t sourceCount = 1;               // copies of this name met in this node
-  uint64_t compareTime = 0;              // the winner's time under the criterion
+  const ScannedFolder* folder = nullptr;  // folder the winner was found in (pool)
+  int32_t sourceCount = 1;                // copies of this name met in this node
+  uint64_t compareTime = 0;               // the winner's time under the criterion
 
   std::wstring_view nameView() const { return {name, nameLength}; }
   // Full path of the winner: its folder's path, "\", the name.
@@ -54,8 +63,8 @@ class FolderTree {
   FolderNode& root() { return root_; }
   const FolderNode& root() const { return root_; }
 
-  // Stores a scanned folder's path once; entries point at the stored copy.
-  const std::wstring* storeFolder(std::wstring path);
+  // Stores a scanned folder's paths once; entries point at the stored copy.
+  const ScannedFolder* storeFolder(std::wstring path, std::wstring longPath = {});
   // Copies a name into the pool and returns the stored, NUL-terminated text.
   const wchar_t* storeName(std::wstring_view name);
 
@@ -64,7 +73,7 @@ class FolderTree {
 
  private:
   FolderNode root_;
-  std::deque<std::wstring> folders_;
+  std::deque<ScannedFolder> folders_;
   std::vector<std::unique_ptr<wchar_t[]>> blocks_;
   size_t blockUsed_ = 0, blockSize_ = 0;
 };
@@ -81,8 +90,8 @@ Lookup findByName(const std::vector<FileEntry>& array, std::wstring_view name);
 // A copy's time under the criterion: last write, creation, or the later.
 uint64_t chooseCompareTime(TimeCriterion criterion, FILETIME created, FILETIME written);
 
-// Records one copy of a file found in `folderPath` (appended; see above).
-void addFileCopy(FolderTree& tree, FolderNode& node, const std::wstring* folderPath,
+// Records one copy of a file found in `folder` (appended; see above).
+void addFileCopy(FolderTree& tree, FolderNode& node, const ScannedFolder* folder,
                  std::wstring_view name, uint64_t compareTime);
 
 // Merges the folder's contents into `node` as the options say; every problem

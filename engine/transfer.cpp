@@ -34,9 +34,12 @@ bool makeTargetFolder(const std::wstring& targetPath) {
 void transferFile(const RunOptions& options, const FileEntry& entry,
                   const std::wstring& targetPath) {
   std::wstring source = entry.sourcePath();
-  // The calls get the folder's long form with the name appended as it is,
-  // so a name is never reinterpreted (trailing dots or spaces stay).
-  std::wstring sourceLong = joinPath(longPathOf(*entry.folder), entry.nameView());
+  // The calls get the long form the scan opened the folder by, with the name
+  // appended as it is: parsing the plain path again would strip a trailing
+  // dot or space from a folder name and reach another folder's file.
+  const ScannedFolder& folder = *entry.folder;
+  std::wstring sourceLong = joinPath(
+      folder.longPath.empty() ? longPathOf(folder.path) : folder.longPath, entry.nameView());
   FileTimes times;
   // As in the scan, times that cannot be read after the file opened count
   // like a file that cannot be opened.

@@ -564,7 +564,7 @@ TEST_F(BadInput, DestinationFoldersWhoseNamesEndInASpace) {
 // which drops the trailing space (and a dot anywhere), so it moves the older
 // "src\dir\x.txt" while the log says "src\dir \x.txt" was moved, and
 // "src\dot.\y.txt" cannot be found at all.
-TEST_F(BadInput, DISABLED_WinnerInAFolderWhoseNameEndsInASpace) {
+TEST_F(BadInput, WinnerInAFolderWhoseNameEndsInASpace) {
   writeFile(data / L"src\\dir \\x.txt", "newer", ticksAt(60));
   writeFile(data / L"src\\dir\\x.txt", "older", ticksAt(0));
   writeFile(data / L"src\\dot.\\y.txt", "y", ticksAt(0));

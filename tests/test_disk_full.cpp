@@ -213,6 +213,8 @@ TEST_F(DiskFull, RunWhoseLogCannotBeWrittenStillFinishes) {
   EXPECT_EQ(host.messages[0].text, texts::kOutcomeDone);
   // Whatever reached the file is the start of a log, never garbage.
   std::string bytes = readFile(lastLogPath());
-  if (bytes != "<missing>" && !bytes.empty()) EXPECT_EQ(bytes.compare(0, 3, "\xEF\xBB\xBF"), 0);
+  if (bytes != "<missing>" && !bytes.empty()) {
+    EXPECT_EQ(bytes.compare(0, 3, "\xEF\xBB\xBF"), 0);
+  }
   setProgramFolder(program.path() + L"\\");
 }

@@ -105,7 +105,7 @@ class Scan : public ::testing::Test {
 
 TEST(Merge, FindByNameReportsPositionsInNameOrder) {
   FolderTree tree;
-  const std::wstring* folder = tree.storeFolder(L"C:\\f");
+  const ScannedFolder* folder = tree.storeFolder(L"C:\\f");
   const std::vector<FileEntry>& files = tree.root().files;
   EXPECT_FALSE(findByName(files, L"a").found);
   EXPECT_EQ(findByName(files, L"a").position, 0u);
@@ -145,8 +145,8 @@ TEST(Merge, CriterionChoosesTheWinner) {
   };
   for (const Case& c : cases) {
     FolderTree tree;
-    const std::wstring* first = tree.storeFolder(L"C:\\one");
-    const std::wstring* second = tree.storeFolder(L"C:\\two");
+    const ScannedFolder* first = tree.storeFolder(L"C:\\one");
+    const ScannedFolder* second = tree.storeFolder(L"C:\\two");
     uint64_t t1 = chooseCompareTime(c.criterion, toFileTime(c.c1), toFileTime(c.w1));
     uint64_t t2 = chooseCompareTime(c.criterion, toFileTime(c.c2), toFileTime(c.w2));
     addFileCopy(tree, tree.root(), first, L"a.txt", t1);
@@ -163,9 +163,9 @@ TEST(Merge, CriterionChoosesTheWinner) {
 
 TEST(Merge, SameNamedFoldersMergeKeepingTheFirstName) {
   FolderTree tree;
-  const std::wstring* f1 = tree.storeFolder(L"C:\\1");
-  const std::wstring* f2 = tree.storeFolder(L"C:\\2");
-  const std::wstring* f3 = tree.storeFolder(L"C:\\3");
+  const ScannedFolder* f1 = tree.storeFolder(L"C:\\1");
+  const ScannedFolder* f2 = tree.storeFolder(L"C:\\2");
+  const ScannedFolder* f3 = tree.storeFolder(L"C:\\3");
   FolderNode& root = tree.root();
   auto child = [](FolderNode& parent, const wchar_t* name) -> FolderNode& {
     parent.subfolders.emplace_back();
@@ -196,7 +196,7 @@ TEST(Merge, SameNamedFoldersMergeKeepingTheFirstName) {
 TEST(Merge, LargeNodeEqualsOneAtATimeInsertion) {
   struct Winner {
     std::wstring name;
-    const std::wstring* folder;
+    const ScannedFolder* folder;
     uint64_t time;
     int count;
   };
@@ -206,7 +206,7 @@ TEST(Merge, LargeNodeEqualsOneAtATimeInsertion) {
     }
   };
   FolderTree tree;
-  std::vector<const std::wstring*> folders;
+  std::vector<const ScannedFolder*> folders;
   for (int i = 0; i < 40; ++i) folders.push_back(tree.storeFolder(L"C:\\src" + std::to_wstring(i)));
   std::mt19937 random(12345);
   const wchar_t extra[] = {L'a', L'Z', L'_', L'\u00e4', L'\u00c4', L'\uff41', L'\xd83d'};
@@ -222,7 +222,7 @@ TEST(Merge, LargeNodeEqualsOneAtATimeInsertion) {
     std::wstring name = names[random() % names.size()];
     for (wchar_t& ch : name)  // another case of the ASCII letters
       if (random() % 2 && ch >= L'a' && ch <= L'z') ch = static_cast<wchar_t>(ch - 32);
-    const std::wstring* folder = folders[random() % folders.size()];
+    const ScannedFolder* folder = folders[random() % folders.size()];
     uint64_t time = random() % 8;  // many ties
     addFileCopy(tree, tree.root(), folder, name, time);
     auto found = reference.find(name);
@@ -262,7 +262,7 @@ TEST(Merge, MillionEntriesCostTheirNameAndAFewWords) {
   {
     FolderTree tree;
     for (int f = 0; f < 1000; ++f) {
-      const std::wstring* folder =
+      const ScannedFolder* folder =
           tree.storeFolder(formatText(L"C:\\data\\archive\\folder-%04d", f));
       for (int i = 999; i >= 0; --i) {
         std::wstring name = formatText(L"file-%03d-%03d.txt", i, f);

@@ -14,7 +14,6 @@
 //
 // OSTRELLE_SEED picks the seed (default fixed), OSTRELLE_CASES the number of
 // cases, OSTRELLE_CASE one case only, OSTRELLE_VERBOSE=1 describes each case,
-// OSTRELLE_TRAILING_FOLDERS=1 adds folder names ending in a dot or a space.
 // A failure prints the seed and case number that reproduce it.  Cancels that
 // wait for a moment in time are not reproducible to the file; the checks for
 // them hold wherever the run stopped.
@@ -330,18 +329,14 @@ const std::vector<std::wstring>& folderPool() {
       L"a.txt",
       longName(L'f', 255, L""),
       longName(L'F', 255, L""),
+      // Path parsing strips a trailing dot or space, so a winner inside such
+      // a folder must be read through the form its folder was opened by.
+      L"dot.",
+      L"dot",
+      L"space ",
+      L"space",
   };
-  // Folders whose names end in a dot or a space, beside ones without: the
-  // transfer cannot yet read a winner directly inside such a folder (see
-  // BadInput.DISABLED_WinnerInAFolderWhoseNameEndsInASpace), so they come
-  // only with OSTRELLE_TRAILING_FOLDERS=1.
-  static const std::vector<std::wstring> withTrailing = [] {
-    std::vector<std::wstring> all = pool;
-    for (const wchar_t* name : {L"dot.", L"dot", L"space ", L"space"}) all.push_back(name);
-    return all;
-  }();
-  const char* trailing = std::getenv("OSTRELLE_TRAILING_FOLDERS");
-  return trailing && *trailing == '1' ? withTrailing : pool;
+  return pool;
 }
 
 // Every file of one source gets a time of its own; a file may take the time

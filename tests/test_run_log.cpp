@@ -123,7 +123,9 @@ TEST(RunLogFile, BytesOfACompleteRun) {
   EXPECT_EQ(text, expected);
   EXPECT_EQ(bytes.substr(0, 3), "\xEF\xBB\xBF");
   for (size_t i = 0; i < bytes.size(); ++i) {
-    if (bytes[i] == '\n') ASSERT_TRUE(i > 0 && bytes[i - 1] == '\r') << "bare LF at " << i;
+    if (bytes[i] == '\n') {
+      ASSERT_TRUE(i > 0 && bytes[i - 1] == '\r') << "bare LF at " << i;
+    }
   }
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0].message, L"コピー処理開始。");
