@@ -185,7 +185,7 @@ bool copyToTemporary(const std::wstring& from, const std::wstring& folder,
 
 }  // namespace
 
-bool copyFileSafely(const std::wstring& source, const std::wstring& target) {
+bool copyFileSafely(const std::wstring& source, const std::wstring& target, bool nameIsFree) {
   notify(L"copy", source);
   std::wstring from = apiPath(source), to = apiPath(target);
   std::wstring folder = folderOf(to);
@@ -195,8 +195,8 @@ bool copyFileSafely(const std::wstring& source, const std::wstring& target) {
   // Then a file left there after a failure can only be this copy's own,
   // incomplete one, and it goes again.  A taken name, or any other answer,
   // leaves it to the temporary file below.
-  if (GetFileAttributesW(to.c_str()) == INVALID_FILE_ATTRIBUTES &&
-      GetLastError() == ERROR_FILE_NOT_FOUND) {
+  if (nameIsFree || (GetFileAttributesW(to.c_str()) == INVALID_FILE_ATTRIBUTES &&
+                     GetLastError() == ERROR_FILE_NOT_FOUND)) {
     if (CopyFileW(from.c_str(), to.c_str(), TRUE)) return true;
     DWORD error = GetLastError();
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
@@ -248,9 +248,9 @@ bool moveFile(const std::wstring& source, const std::wstring& target) {
   return false;
 }
 
-void createFolder(const std::wstring& path) {
+bool createFolder(const std::wstring& path) {
   std::wstring api = apiPath(path);
-  if (!api.empty()) CreateDirectoryW(api.c_str(), nullptr);
+  return !api.empty() && CreateDirectoryW(api.c_str(), nullptr);
 }
 
 bool pathExists(const std::wstring& path) {

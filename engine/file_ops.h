@@ -53,13 +53,16 @@ bool writeFileTimes(const std::wstring& path, const FileTimes& times);
 // Copies without ever leaving a target truncated or destroyed.  A new target
 // is written under its own name and removed again if the copy fails; an
 // existing one is replaced in one step by a complete copy made beside it in
-// a temporary file, which is removed on failure.
-bool copyFileSafely(const std::wstring& source, const std::wstring& target);
+// a temporary file, which is removed on failure.  `nameIsFree` says the
+// caller knows no file of that name was there before (it made the folder
+// itself and copies each name into it once), which saves looking it up.
+bool copyFileSafely(const std::wstring& source, const std::wstring& target,
+                    bool nameIsFree = false);
 // Moves; fails when the target exists.
 bool moveFile(const std::wstring& source, const std::wstring& target);
 
-// CreateDirectoryW, result ignored by callers.
-void createFolder(const std::wstring& path);
+// CreateDirectoryW: true when this call made the folder.
+bool createFolder(const std::wstring& path);
 bool pathExists(const std::wstring& path);
 bool isFolder(const std::wstring& path);
 

@@ -16,8 +16,9 @@ void logError(const wchar_t* format, const std::wstring& path) {
 
 // Creates the target folder; false (with the error line) when it is not a
 // folder afterwards.  An existing folder is fine, a file of that name is not.
-bool makeTargetFolder(const std::wstring& targetPath) {
-  createFolder(targetPath);
+// `made` tells whether this call made it, so it held nothing before.
+bool makeTargetFolder(const std::wstring& targetPath, bool& made) {
+  made = createFolder(targetPath);
   std::wstring plain = plainPathOf(targetPath);
   // The test is given the "\\?\" form, as the creation was: a plain path
   // would lose a name's trailing dots and spaces.  A bare drive ("\\?\E:",
@@ -31,8 +32,8 @@ bool makeTargetFolder(const std::wstring& targetPath) {
   return true;
 }
 
-void transferFile(const RunOptions& options, const FileEntry& entry,
-                  const std::wstring& targetPath) {
+void transferFile(const RunOptions& options, const FileEntry& entry, const std::wstring& targetPath,
+                  bool freshFolder) {
   std::wstring source = entry.sourcePath();
   // The calls get the long form the scan opened the folder by, with the name
   // appended as it is: parsing the plain path again would strip a trailing
@@ -50,7 +51,7 @@ void transferFile(const RunOptions& options, const FileEntry& entry,
   std::wstring target = targetPath + L"\\";
   target.append(entry.name, entry.nameLength);
   if (options.copies()) {
-    if (!copyFileSafely(sourceLong, target)) {
+    if (!copyFileSafely(sourceLong, target, freshFolder)) {
       logError(texts::kErrCopy, source);
       return;
     }
@@ -69,11 +70,22 @@ void transferFile(const RunOptions& options, const FileEntry& entry,
     logError(texts::kErrOpenForWrite, target);
 }
 
+// Whether every file name of the node is plain ASCII.  Then names the node
+// holds apart are apart for the file system too, whose case folding goes
+// beyond ASCII (it takes "\u0131" for "I", for one).
+bool namesFoldAsAscii(const FolderNode& node) {
+  for (const FileEntry& entry : node.files)
+    for (wchar_t unit : entry.nameView())
+      if (unit >= 0x80) return false;
+  return true;
+}
+
 void transferFiles(const RunOptions& options, const FolderNode& node,
-                   const std::wstring& targetPath) {
+                   const std::wstring& targetPath, bool freshFolder) {
   for (const FileEntry& entry : node.files) {
     if (cancelled()) return;
-    if (isSelected(options.targetKind, entry.sourceCount)) transferFile(options, entry, targetPath);
+    if (isSelected(options.targetKind, entry.sourceCount))
+      transferFile(options, entry, targetPath, freshFolder);
   }
 }
 
@@ -102,8 +114,11 @@ void transferFolder(const RunOptions& options, const FolderNode& node,
   };
   std::vector<Frame> frames;
   auto enter = [&](const FolderNode& folder, std::wstring target) {
-    if (!makeTargetFolder(target)) return;  // its files and whole subtree are skipped
-    transferFiles(options, folder, target);
+    bool made = false;
+    if (!makeTargetFolder(target, made)) return;  // its files and whole subtree are skipped
+    // A folder this run made held nothing before, and each name of the node
+    // arrives in it once: its names are free.
+    transferFiles(options, folder, target, made && namesFoldAsAscii(folder));
     frames.push_back(Frame{&folder, std::move(target), 0});
   };
   enter(node, targetPath);

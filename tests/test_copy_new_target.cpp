@@ -10,7 +10,11 @@
 #include <vector>
 
 #include "engine/file_ops.h"
+#include "engine/folder_tree.h"
 #include "engine/text.h"
+#include "engine/texts.h"
+#include "engine/transfer.h"
+#include "support/log_capture.h"
 #include "support/test_files.h"
 
 namespace {
@@ -105,4 +109,33 @@ TEST(CopyNewTarget, CopyThatRunsOutOfSpaceLeavesNoPartialFile) {
   EXPECT_TRUE(copyFileSafely(temp / L"src\\small.txt", longForm(out + L"\\small.txt")));
   EXPECT_EQ(listFolder(out), (std::vector<std::wstring>{L"filler.bin", L"small.txt"}));
   removeTree(out);
+}
+
+// "\u00c4.txt" and "\u00e4.txt" are two entries (only ASCII letters fold in
+// the name order) but one name for the file system.  Copied into a folder
+// the run made, the second lands on the first; when its copy fails, the first
+// must stay.
+TEST(CopyNewTarget, FailedCopyInAFreshFolderKeepsAnEarlierFileOfTheSameFoldedName) {
+  const std::wstring upper = L"\u00c4.txt", lower = L"\u00e4.txt";
+  TempFolder temp;
+  writeFile(temp / (L"src1\\" + upper), "first", ticksAt(1));
+  writeFile(temp / (L"src2\\" + lower), "second", ticksAt(2));
+  RunOptions options;
+  options.sources = {temp / L"src1", temp / L"src2"};
+  options.keepTimeStamps = false;
+  options.criterion = TimeCriterion::Modified;
+  LogCapture log(options);
+  FolderTree tree;
+  scanSources(options, tree);
+  ASSERT_EQ(tree.root().files.size(), 2u);
+  {
+    LockedFile lock(temp / (L"src2\\" + lower));
+    ASSERT_TRUE(lock.locked());
+    transferFolder(options, tree.root(), L"\\\\?\\" + temp.path() + L"\\out");
+  }
+  std::vector<LogLine> lines = log.lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].message, formatText(texts::kErrCopy, (temp / (L"src2\\" + lower)).c_str()));
+  EXPECT_EQ(listFolder(temp / L"out").size(), 1u);
+  EXPECT_EQ(readFile(temp / (L"out\\" + upper)), "first");
 }
