@@ -5,7 +5,7 @@
 //                  [--depth N] [--fan-out N] [--min-size N] [--max-size N]
 //                  [--flat-files N] [--rounds N] [--variants hierarchy,flat]
 //                  [--no-xcopy] [--fresh] [--scale-sizes 10000,100000,1000000]
-//                  [--scale-shared 0,0.5] [--scale-random] [--only copy|scale]
+//                  [--scale-shared 0,0.5] [--scale-random] [--only copy|calls|scale]
 //
 // Each measured run happens in a child process of this program, so its peak
 // working set is its own.
@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/call_costs.h"
 #include "bench/data_set.h"
 #include "bench/engine_run.h"
 #include "bench/measure.h"
@@ -33,11 +34,11 @@ struct Settings {
   DataSetParams data;
   uint32_t flatFiles = 5000;  // files per source of the flat variant
   std::wstring dataRoot;
-  uint32_t rounds = 1;
+  uint32_t rounds = 3;
   bool hierarchy = true, flat = true;
   bool xcopy = true;
   bool fresh = false;
-  bool copyBench = true, scaleBench = true;
+  bool copyBench = true, scaleBench = true, callsBench = true;
   std::vector<uint32_t> scaleSizes{10000, 100000, 1000000};
   std::vector<double> scaleShares{0.0, 0.5};
   bool scaleRandom = false;
@@ -132,6 +133,7 @@ bool parseSettings(const std::vector<std::wstring>& args, Settings& s) {
       std::wstring which = value();
       s.copyBench = which == L"copy";
       s.scaleBench = which == L"scale";
+      s.callsBench = which == L"calls";
     } else {
       fprintf(stderr, "unknown argument: %s\n", utf8(a).c_str());
       return false;
@@ -191,8 +193,10 @@ void describePlan(const DataSetPlan& plan) {
 }
 
 double median(std::vector<double> v) {
+  if (v.empty()) return 0;
   std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
+  size_t middle = v.size() / 2;
+  return v.size() % 2 ? v[middle] : (v[middle - 1] + v[middle]) / 2;
 }
 
 struct Round {
@@ -248,6 +252,7 @@ VariantFigures runVariant(const Settings& settings, const DataSetPlan& plan, boo
     removeTree(outO);
     removeTree(outX);
     auto runEngine = [&] {
+      waitForWriteback();
       DeleteFileW(resultPath.c_str());
       ChildResult child =
           runProcess(engineChildCommand(request, resultPath), setFolder + L"\\engine-output.txt");
@@ -256,7 +261,9 @@ VariantFigures runVariant(const Settings& settings, const DataSetPlan& plan, boo
         fprintf(stderr, "  the engine run failed (exit code %lu)\n", child.exitCode);
     };
     auto runXcopy = [&] {
-      if (settings.xcopy) round.xcopy = runXcopySequence(sources, outX, setFolder);
+      if (!settings.xcopy) return;
+      waitForWriteback();
+      round.xcopy = runXcopySequence(sources, outX, setFolder);
     };
     // Alternate the order so that neither side always runs second.
     if (r % 2 == 0) {
@@ -407,6 +414,13 @@ int benchMain(const Settings& settings) {
     flat.depth = 0;
     flat.filesPerSource = settings.flatFiles;
     runVariant(settings, planDataSet(flat), true);
+  }
+  if (settings.callsBench) {
+    DataSetParams flat = settings.data;
+    flat.depth = 0;
+    flat.filesPerSource = settings.flatFiles;
+    std::wstring largeFolder = settings.dataRoot + L"\\" + flat.key() + L"\\sources\\s1";
+    printCallCosts(settings.dataRoot + L"\\calls", largeFolder);
   }
   if (settings.scaleBench) runScale(settings, settings.dataRoot);
   return 0;

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 
 #include "engine/handles.h"
@@ -37,6 +38,40 @@ MemoryCounters readMemoryCounters() {
     out.privateBytes = counters.PagefileUsage;
   }
   return out;
+}
+
+namespace {
+
+// Dirty plus Writeback of /proc/meminfo in kB, or -1 when not readable.
+long long pendingWriteKb() {
+  FileHandle file(CreateFileW(L"Z:\\proc\\meminfo", GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return -1;
+  std::string text;
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
+    text.append(buffer, got);
+  long long total = -1;
+  for (const char* key : {"\nDirty:", "\nWriteback:"}) {
+    size_t at = text.find(key);
+    if (at == std::string::npos) return -1;
+    total = (total < 0 ? 0 : total) + std::strtoll(text.c_str() + at + strlen(key), nullptr, 10);
+  }
+  return total;
+}
+
+}  // namespace
+
+double waitForWriteback(double limitSeconds) {
+  double start = nowSeconds();
+  while (nowSeconds() - start < limitSeconds) {
+    long long pending = pendingWriteKb();
+    if (pending < 32 * 1024) break;  // not readable, or little left
+    Sleep(250);
+  }
+  return nowSeconds() - start;
 }
 
 std::wstring selfPath() {

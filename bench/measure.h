@@ -21,6 +21,13 @@ struct MemoryCounters {
 };
 MemoryCounters readMemoryCounters();
 
+// Waits (at most `limitSeconds`) until the system has written out what
+// earlier phases left in its write cache, so that no timed phase pays for
+// the one before it.  Reads the Linux kernel's own figures through Wine's
+// view of the root file system; elsewhere it returns at once.  Returns the
+// seconds waited.
+double waitForWriteback(double limitSeconds = 45);
+
 // The running executable's full path.
 std::wstring selfPath();
 
