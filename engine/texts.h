@@ -31,7 +31,8 @@ inline constexpr wchar_t kRunFinished[] = L"抽出処理完了。";
 inline constexpr wchar_t kErrSetCurrentFolder[] =
     L"カレントディレクトリのセットに失敗しました。[フォルダ]%s";
 inline constexpr wchar_t kErrFindHandle[] = L"検索ハンドルの取得に失敗しました。[フォルダ]%s";
-inline constexpr wchar_t kErrOpenForRead[] = L"ファイルの読み込みオープンに失敗しました。[ファイル]%s";
+inline constexpr wchar_t kErrOpenForRead[] =
+    L"ファイルの読み込みオープンに失敗しました。[ファイル]%s";
 inline constexpr wchar_t kErrCreateTarget[] = L"出力先フォルダの作成に失敗しました。[フォルダ]%s";
 inline constexpr wchar_t kErrCopy[] = L"ファイルのコピーに失敗しました。[ファイル]%s";
 inline constexpr wchar_t kErrMove[] = L"ファイルの移動に失敗しました。[ファイル]%s";

@@ -33,8 +33,7 @@ std::optional<DestinationHistory> saveSettings(HWND owner, const StoredSettings&
                                                const std::wstring& destinationText);
 // Moves `text` to the top: an equal entry (ignoring case) is removed, else
 // the last one; the search tries entries 2..10 and the first one last.
-DestinationHistory promoteDestination(const DestinationHistory& history,
-                                      const std::wstring& text);
+DestinationHistory promoteDestination(const DestinationHistory& history, const std::wstring& text);
 // SUB_DIR from the file, default 0.
 bool readSubfolderSetting();
 
