@@ -10,6 +10,18 @@
 #include "engine/handles.h"
 #include "engine/text.h"
 
+bool readWholeFile(const std::wstring& path, std::string& text) {
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  text.clear();
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
+    text.append(buffer, got);
+  return true;
+}
+
 double nowSeconds() {
   static const double frequency = [] {
     LARGE_INTEGER f;
@@ -44,15 +56,8 @@ namespace {
 
 // Dirty plus Writeback of /proc/meminfo in kB, or -1 when not readable.
 long long pendingWriteKb() {
-  FileHandle file(CreateFileW(L"Z:\\proc\\meminfo", GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return -1;
   std::string text;
-  char buffer[4096];
-  DWORD got = 0;
-  while (ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
-    text.append(buffer, got);
+  if (!readWholeFile(L"Z:\\proc\\meminfo", text)) return -1;
   long long total = -1;
   for (const char* key : {"\nDirty:", "\nWriteback:"}) {
     size_t at = text.find(key);

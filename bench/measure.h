@@ -10,6 +10,8 @@
 #include <vector>
 
 // QueryPerformanceCounter in seconds since an arbitrary origin.
+// Reads a whole file that others may hold open; false when it cannot be opened.
+bool readWholeFile(const std::wstring& path, std::string& text);
 double nowSeconds();
 // Processor time (user and kernel) the calling thread has used.
 double threadCpuSeconds();

@@ -13,14 +13,8 @@ namespace {
 
 // The count in xcopy's closing line ("N File(s) copied"), or -1.
 long long copiedCount(const std::wstring& outputPath) {
-  FileHandle file(CreateFileW(outputPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return -1;
   std::string text;
-  char buffer[4096];
-  DWORD got = 0;
-  while (ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
-    text.append(buffer, got);
+  if (!readWholeFile(outputPath, text)) return -1;
   long long count = -1;
   for (size_t i = 0; i < text.size(); ++i) {
     if (!std::isdigit(static_cast<unsigned char>(text[i]))) continue;

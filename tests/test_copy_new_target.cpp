@@ -21,23 +21,6 @@ namespace {
 
 std::wstring longForm(const std::wstring& path) { return L"\\\\?\\" + path; }
 
-std::wstring smallDisk() {
-  const char* value = std::getenv("OSTRELLE_DISKFULL");
-  if (!value || !*value) return {};
-  std::wstring path = fromUtf8(value);
-  if (path[0] == L'/') path = L"Z:" + path;
-  for (wchar_t& c : path)
-    if (c == L'/') c = L'\\';
-  while (path.size() > 3 && path.back() == L'\\') path.pop_back();
-  return path;
-}
-
-uint64_t freeBytes(const std::wstring& folder) {
-  ULARGE_INTEGER free = {};
-  if (!GetDiskFreeSpaceExW((folder + L"\\").c_str(), &free, nullptr, nullptr)) return 0;
-  return free.QuadPart;
-}
-
 }  // namespace
 
 TEST(CopyNewTarget, CopyArrivesUnderItsNameWithItsTimeAndNothingElse) {

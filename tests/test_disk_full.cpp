@@ -22,23 +22,6 @@ namespace {
 
 using Lines = std::vector<std::wstring>;
 
-std::wstring smallDisk() {
-  const char* value = std::getenv("OSTRELLE_DISKFULL");
-  if (!value || !*value) return {};
-  std::wstring path = fromUtf8(value);
-  if (path[0] == L'/') path = L"Z:" + path;
-  for (wchar_t& c : path)
-    if (c == L'/') c = L'\\';
-  while (path.size() > 3 && path.back() == L'\\') path.pop_back();
-  return path;
-}
-
-uint64_t freeBytes(const std::wstring& folder) {
-  ULARGE_INTEGER free = {};
-  if (!GetDiskFreeSpaceExW((folder + L"\\").c_str(), &free, nullptr, nullptr)) return 0;
-  return free.QuadPart;
-}
-
 // Writes a file that leaves about `leave` bytes free on the disk of `path`.
 void fillDisk(const std::wstring& path, uint64_t leave) {
   HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,

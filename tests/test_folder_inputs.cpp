@@ -75,7 +75,7 @@ bool horizontalBarShown(HWND list) { return (GetWindowLongW(list, GWL_STYLE) & W
 }  // namespace
 
 TEST(AddSource, Template) {
-  const TemplateItem expected[] = {
+  const std::vector<TemplateItem> expected = {
       {ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 0, 10, 10, 210, 12, 1020, L"Edit", L""},
       {BS_PUSHBUTTON | WS_TABSTOP, 0, 225, 10, 15, 12, 1021, L"Button", L"..."},
       {BS_DEFPUSHBUTTON | WS_TABSTOP, 0, 130, 30, 50, 15, IDOK, L"Button", L"追加"},
@@ -89,17 +89,7 @@ TEST(AddSource, Template) {
   EXPECT_EQ(dialog.title, kAddSourceTitle);
   EXPECT_EQ(dialog.font, L"MS Shell Dlg 2");
   EXPECT_EQ(dialog.pointSize, 10);
-  ASSERT_EQ(dialog.items.size(), std::size(expected));
-  for (size_t i = 0; i < dialog.items.size(); ++i) {
-    const TemplateItem &have = dialog.items[i], &want = expected[i];
-    SCOPED_TRACE(want.id);
-    EXPECT_EQ(have.id, want.id);
-    EXPECT_TRUE(sameName(have.className, want.className)) << have.className;
-    EXPECT_EQ(have.text, want.text);
-    EXPECT_EQ(have.style, want.style | WS_CHILD | WS_VISIBLE);
-    EXPECT_EQ((std::vector<short>{have.x, have.y, have.width, have.height}),
-              (std::vector<short>{want.x, want.y, want.width, want.height}));
-  }
+  expectTemplateItems(dialog, expected);
 }
 
 TEST(AddSource, OpensEmptyWithItsIconAndCancelChangesNothing) {

@@ -87,7 +87,7 @@ void expectOutcome(MainWindowDriver& app, const wchar_t* text, std::vector<int> 
 TEST(MainWindow, TemplateHoldsTheControlsInTabOrder) {
   const DWORD button = BS_PUSHBUTTON | WS_TABSTOP, group = BS_GROUPBOX,
               check = BS_AUTOCHECKBOX | BS_MULTILINE | WS_TABSTOP, radio = BS_AUTORADIOBUTTON;
-  const TemplateItem expected[] = {
+  const std::vector<TemplateItem> expected = {
       {CBS_DROPDOWN | CBS_AUTOHSCROLL | WS_VSCROLL | WS_TABSTOP, 0, 20, 25, 240, 100, 1004,
        L"ComboBox", L""},
       {group, 0, 10, 10, 280, 35, -1, L"Button", L"出力先フォルダ"},
@@ -126,18 +126,8 @@ TEST(MainWindow, TemplateHoldsTheControlsInTabOrder) {
   EXPECT_EQ(dialog.title, L"Ostrelle");
   EXPECT_EQ(dialog.font, L"MS Shell Dlg 2");
   EXPECT_EQ(dialog.pointSize, 10);
-  ASSERT_EQ(dialog.items.size(), std::size(expected));
-  for (size_t i = 0; i < dialog.items.size(); ++i) {
-    const TemplateItem &have = dialog.items[i], &want = expected[i];
-    SCOPED_TRACE(want.id);
-    EXPECT_EQ(have.id, want.id);
-    EXPECT_TRUE(sameName(have.className, want.className)) << have.className;
-    EXPECT_EQ(have.text, want.text);
-    EXPECT_EQ(have.style, want.style | WS_CHILD | WS_VISIBLE);
-    EXPECT_EQ(have.exStyle, 0u);
-    EXPECT_EQ((std::vector<short>{have.x, have.y, have.width, have.height}),
-              (std::vector<short>{want.x, want.y, want.width, want.height}));
-  }
+  expectTemplateItems(dialog, expected);
+  for (const TemplateItem& item : dialog.items) EXPECT_EQ(item.exStyle, 0u) << item.id;
 }
 
 TEST(MainWindow, OpensCentredWithoutDefaultButtonAndFocusInTheDestination) {

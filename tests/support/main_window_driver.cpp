@@ -1,5 +1,6 @@
 #include "support/main_window_driver.h"
 
+#include <gtest/gtest.h>
 #include <shlobj.h>
 
 #include <atomic>
@@ -8,6 +9,7 @@
 #include "app/main_window.h"
 #include "engine/program_folder.h"
 #include "engine/run_state.h"
+#include "engine/text.h"
 #include "log/run_log.h"
 #include "res/resource.h"
 #include "settings/settings_file.h"
@@ -303,3 +305,17 @@ RunThreads::~RunThreads() {
 void RunThreads::release() { SetEvent(gate); }
 
 int RunThreads::requested() const { return requestedThreads.load(); }
+
+void expectTemplateItems(const DialogTemplate& dialog, const std::vector<TemplateItem>& expected) {
+  ASSERT_EQ(dialog.items.size(), expected.size());
+  for (size_t i = 0; i < dialog.items.size(); ++i) {
+    const TemplateItem &have = dialog.items[i], &want = expected[i];
+    SCOPED_TRACE(want.id);
+    EXPECT_EQ(have.id, want.id);
+    EXPECT_TRUE(sameName(have.className, want.className)) << have.className;
+    EXPECT_EQ(have.text, want.text);
+    EXPECT_EQ(have.style, want.style | WS_CHILD | WS_VISIBLE);
+    EXPECT_EQ((std::vector<short>{have.x, have.y, have.width, have.height}),
+              (std::vector<short>{want.x, want.y, want.width, want.height}));
+  }
+}

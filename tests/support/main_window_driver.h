@@ -91,6 +91,9 @@ struct DialogTemplate {
 };
 // Reads dialog `id` from the executable's resources; empty when missing.
 DialogTemplate readDialogTemplate(int id);
+// Compares the template's items one by one with `expected` (id, class,
+// text, style as child and visible, position and size).
+void expectTemplateItems(const DialogTemplate& dialog, const std::vector<TemplateItem>& expected);
 
 // A global allocation holding a DROPFILES with the wide, double-NUL ended
 // list of `paths`, as the shell hands it over.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <stdexcept>
 
 #include "engine/text.h"
@@ -183,6 +184,23 @@ std::vector<std::wstring> listTree(const std::wstring& folder) {
   collectTree(folder, L"", out);
   std::sort(out.begin(), out.end());
   return out;
+}
+
+std::wstring smallDisk() {
+  const char* value = std::getenv("OSTRELLE_DISKFULL");
+  if (!value || !*value) return {};
+  std::wstring path = fromUtf8(value);
+  if (path[0] == L'/') path = L"Z:" + path;
+  for (wchar_t& c : path)
+    if (c == L'/') c = L'\\';
+  while (path.size() > 3 && path.back() == L'\\') path.pop_back();
+  return path;
+}
+
+uint64_t freeBytes(const std::wstring& folder) {
+  ULARGE_INTEGER free = {};
+  if (!GetDiskFreeSpaceExW((folder + L"\\").c_str(), &free, nullptr, nullptr)) return 0;
+  return free.QuadPart;
 }
 
 LockedFile::LockedFile(const std::wstring& path)

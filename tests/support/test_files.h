@@ -49,6 +49,12 @@ std::vector<std::wstring> listFolder(const std::wstring& folder);
 // Every file below `folder`, as relative paths with "\", sorted.
 std::vector<std::wstring> listTree(const std::wstring& folder);
 
+// The small file system mounted for disk-full tests (OSTRELLE_DISKFULL, a
+// Linux path, seen here as Z:\...), or "" when none was mounted.
+std::wstring smallDisk();
+// Bytes free to the caller on the disk holding `folder`.
+uint64_t freeBytes(const std::wstring& folder);
+
 // Opens a file with no sharing for the object's lifetime, so that every
 // other open fails with a sharing violation.
 class LockedFile {
