@@ -8,12 +8,13 @@
 # in <build>/bench/last-run.txt.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build="${OSTRELLE_BUILD:-$root/build}"
+"$root/scripts/setup.sh"
+. "$root/scripts/wine-env.sh"
+build="${OSTRELLE_BUILD:-$OSTRELLE_DEFAULT_BUILD}"
 data="${OSTRELLE_BENCH_DATA:-/tmp/ostrelle-bench}"
 
-"$root/scripts/setup.sh"
 "$root/scripts/build.sh" --target ostrelle_bench
-export WINEPREFIX="$build/wineprefix" WINEARCH=win32 WINEDEBUG=-all
+export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 "$root/scripts/wine-prefix.sh"
 mkdir -p "$data"

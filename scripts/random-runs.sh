@@ -4,10 +4,11 @@
 # summary, and for every failing case the command line that repeats it.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build="${OSTRELLE_BUILD:-$root/build}"
+"$root/scripts/setup.sh"
+. "$root/scripts/wine-env.sh"
+build="${OSTRELLE_BUILD:-$OSTRELLE_DEFAULT_BUILD}"
 seed="${1:-$(date +%s)}"
 count="${2:-2000}"
-"$root/scripts/setup.sh"
 "$root/scripts/build.sh" --target test_random_runs
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all
 export OSTRELLE_SEED="$seed" OSTRELLE_CASES="$count"

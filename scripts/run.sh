@@ -2,14 +2,15 @@
 # Sets up what is missing, builds, and starts Ostrelle under Wine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build="${OSTRELLE_BUILD:-$root/build}"
 "$root/scripts/setup.sh"
+. "$root/scripts/wine-env.sh"
+build="${OSTRELLE_BUILD:-$OSTRELLE_DEFAULT_BUILD}"
 "$root/scripts/build.sh" --target ostrelle
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all
 "$root/scripts/wine-prefix.sh"
 if [ -z "${DISPLAY:-}" ]; then
   echo "No DISPLAY: starting Ostrelle on a virtual X server (xvfb-run)." >&2
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" wine explorer /desktop=Ostrelle,1200x900 "$build/Ostrelle.exe"
+  exec xvfb-run -a -s "-screen 0 1280x1024x24" "$OSTRELLE_WINE" explorer /desktop=Ostrelle,1200x900 "$build/Ostrelle.exe"
 fi
 cd "$build"
-exec wine explorer /desktop=Ostrelle,1200x900 "$build/Ostrelle.exe"
+exec "$OSTRELLE_WINE" explorer /desktop=Ostrelle,1200x900 "$build/Ostrelle.exe"

@@ -11,8 +11,9 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   NEED_UPDATE=1
 fi
 
-for p in g++-mingw-w64-i686-posix binutils-mingw-w64-i686 cmake make googletest \
-         wine wine32:i386 xvfb xauth fonts-vlgothic fonts-wine imagemagick x11-utils python3; do
+for p in g++-mingw-w64-i686-posix binutils-mingw-w64-i686 g++-mingw-w64-x86-64-posix \
+         binutils-mingw-w64-x86-64 cmake make googletest wine wine32:i386 wine64 \
+         xvfb xauth fonts-vlgothic fonts-wine imagemagick x11-utils python3; do
   have "$p" || need+=("$p")
 done
 

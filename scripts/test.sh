@@ -2,9 +2,14 @@
 # Sets up what is missing, builds, and runs the whole test suite headless.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build="${OSTRELLE_BUILD:-$root/build}"
 "$root/scripts/setup.sh"
+. "$root/scripts/wine-env.sh"
+build="${OSTRELLE_BUILD:-$OSTRELLE_DEFAULT_BUILD}"
 "$root/scripts/build.sh"
+if [ "$OSTRELLE_ARCH" != i686 ]; then
+  # The tests run on the 64-bit build here; the program itself is 32-bit.
+  OSTRELLE_ARCH=i686 OSTRELLE_BUILD="$root/build" "$root/scripts/build.sh" --target ostrelle
+fi
 
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all
 "$root/scripts/wine-prefix.sh"

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Creates (once) the Wine prefix named by $WINEPREFIX: 32-bit, Japanese font
+# Creates (once) the Wine prefix named by $WINEPREFIX (32- or 64-bit, see
+# wine-env.sh), Japanese font
 # mapped for the dialog fonts, no crash dialog.  Safe to call from many
 # processes at once.
 set -euo pipefail
 : "${WINEPREFIX:?WINEPREFIX must be set}"
-export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+. "$(dirname "$0")/wine-env.sh"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$(dirname "$WINEPREFIX")"
 exec 9>"$WINEPREFIX.lock"
 flock 9

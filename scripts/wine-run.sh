@@ -2,6 +2,7 @@
 # Runs a Windows program under Wine in this build's private prefix.
 # Used by CTest as the cross-compiling emulator and by the run scripts.
 set -euo pipefail
+. "$(dirname "$0")/wine-env.sh"
 exe="$1"
 shift
 if [ -z "${WINEPREFIX:-}" ]; then
@@ -10,7 +11,7 @@ if [ -z "${WINEPREFIX:-}" ]; then
   case "$dir" in */tests | */bench) dir=$(dirname "$dir") ;; esac
   export WINEPREFIX="$dir/wineprefix"
 fi
-export WINEARCH=win32 WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree,mshtml="
 "$(dirname "$0")/wine-prefix.sh"
 # Output goes through a file: Wine's helper processes that outlive the
 # program must not hold the caller's pipe open (CTest waits for its EOF).

@@ -254,11 +254,13 @@ TEST(Merge, LargeNodeEqualsOneAtATimeInsertion) {
 }
 
 // A 32-bit process has to hold a million entries: each costs its name and
-// a fixed record.
+// a fixed record (of pointers, so a 64-bit test build pays more for them).
 TEST(Merge, MillionEntriesCostTheirNameAndAFewWords) {
   long long before = heapInUse;
   heapPeak = before;
   size_t textBytes = 0;
+  long long used = 0;
+  double perEntry = 0, peakPerEntry = 0;
   {
     FolderTree tree;
     for (int f = 0; f < 1000; ++f) {
@@ -272,19 +274,20 @@ TEST(Merge, MillionEntriesCostTheirNameAndAFewWords) {
     }
     finishScan(tree);
     ASSERT_EQ(tree.root().files.size(), 1000000u);
-    long long used = heapInUse - before;
-    double perEntry = static_cast<double>(used - static_cast<long long>(textBytes)) / 1e6;
-    double peakPerEntry =
+    used = heapInUse - before;
+    perEntry = static_cast<double>(used - static_cast<long long>(textBytes)) / 1e6;
+    peakPerEntry =
         static_cast<double>(heapPeak - before - static_cast<long long>(textBytes)) / 1e6;
-    std::printf(
-        "1,000,000 entries: %lld bytes on the heap, %.1f bytes each besides the name"
-        " (peak %.1f)\n",
-        used, perEntry, peakPerEntry);
-    EXPECT_LT(perEntry, 40.0);
     EXPECT_EQ(tree.root().files.front().sourcePath(),
               L"C:\\data\\archive\\folder-0000\\file-000-000.txt");
   }
   EXPECT_LE(heapInUse - before, 0);  // everything released
+  // Printed only now: the first output allocates the stream's buffer.
+  std::printf(
+      "1,000,000 entries: %lld bytes on the heap, %.1f bytes each besides the name"
+      " (peak %.1f)\n",
+      used, perEntry, peakPerEntry);
+  EXPECT_LT(perEntry, sizeof(void*) == 4 ? 40.0 : 56.0);
 }
 
 // ---- Scanning real folders ------------------------------------------------
