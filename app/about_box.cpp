@@ -3,10 +3,10 @@
 #include <shellapi.h>
 #include <windowsx.h>
 
-#include "engine/handles.h"
-#include "engine/program_folder.h"
-#include "engine/text.h"
-#include "engine/texts.h"
+#include "base/handles.h"
+#include "base/program_folder.h"
+#include "base/text.h"
+#include "base/texts.h"
 #include "res/resource.h"
 
 namespace {

@@ -6,9 +6,9 @@
 #include <optional>
 
 #include "app/main_window.h"
-#include "engine/handles.h"
-#include "engine/text.h"
-#include "engine/texts.h"
+#include "base/handles.h"
+#include "base/text.h"
+#include "base/texts.h"
 #include "res/resource.h"
 
 namespace {

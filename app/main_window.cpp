@@ -2,10 +2,10 @@
 
 #include "app/about_box.h"
 #include "app/folder_inputs.h"
+#include "base/program_folder.h"
+#include "base/run_state.h"
+#include "base/texts.h"
 #include "engine/extraction_run.h"
-#include "engine/program_folder.h"
-#include "engine/run_state.h"
-#include "engine/texts.h"
 #include "log/log_menu.h"
 #include "res/resource.h"
 

@@ -4,8 +4,8 @@
 
 #include <windows.h>
 
-#include "engine/run_host.h"
-#include "engine/run_options.h"
+#include "base/run_host.h"
+#include "base/run_options.h"
 #include "settings/settings_file.h"
 
 // The module that holds the dialogs and icons (stored by showMainWindow).

@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "base/handles.h"
+#include "base/text.h"
 #include "bench/call_costs.h"
 #include "bench/data_set.h"
 #include "bench/engine_run.h"
@@ -25,8 +27,6 @@
 #include "bench/scale_mode.h"
 #include "bench/tree_snapshot.h"
 #include "bench/xcopy_sequence.h"
-#include "engine/handles.h"
-#include "engine/text.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "base/handles.h"
+#include "base/text.h"
 #include "bench/measure.h"
 #include "bench/tree_snapshot.h"
-#include "engine/handles.h"
-#include "engine/text.h"
 
 namespace {
 

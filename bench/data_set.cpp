@@ -6,8 +6,8 @@
 #include <cmath>
 #include <numeric>
 
-#include "engine/handles.h"
-#include "engine/text.h"
+#include "base/handles.h"
+#include "base/text.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <sstream>
 
-#include "engine/handles.h"
-#include "engine/text.h"
+#include "base/handles.h"
+#include "base/text.h"
 
 bool readWholeFile(const std::wstring& path, std::string& text) {
   FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,

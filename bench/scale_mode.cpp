@@ -5,10 +5,10 @@
 #include <algorithm>
 #include <vector>
 
+#include "base/text.h"
 #include "bench/data_set.h"
 #include "bench/measure.h"
 #include "engine/folder_tree.h"
-#include "engine/text.h"
 
 namespace {
 

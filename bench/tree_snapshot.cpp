@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "engine/handles.h"
-#include "engine/text.h"
+#include "base/handles.h"
+#include "base/text.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <cctype>
 #include <string>
 
+#include "base/handles.h"
+#include "base/text.h"
 #include "bench/measure.h"
-#include "engine/handles.h"
-#include "engine/text.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 #include "engine/extraction_run.h"
 
+#include "base/run_state.h"
+#include "base/texts.h"
 #include "engine/file_ops.h"
 #include "engine/folder_tree.h"
-#include "engine/run_state.h"
-#include "engine/texts.h"
 #include "engine/transfer.h"
 #include "log/run_log.h"
 

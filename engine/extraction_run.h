@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "engine/run_host.h"
+#include "base/run_host.h"
 
 // The run's thread procedure; `host` is the RunHost of the main window.
 DWORD WINAPI runExtraction(LPVOID host);

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <vector>
 
-#include "engine/text.h"
+#include "base/text.h"
 
 namespace {
 

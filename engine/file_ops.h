@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/handles.h"
+#include "base/handles.h"
 
 struct FileTimes {
   FILETIME created{}, accessed{}, written{};

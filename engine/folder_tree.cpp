@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <iterator>
 
+#include "base/handles.h"
+#include "base/run_state.h"
+#include "base/text.h"
+#include "base/texts.h"
 #include "engine/file_ops.h"
-#include "engine/handles.h"
-#include "engine/run_state.h"
-#include "engine/text.h"
-#include "engine/texts.h"
 #include "log/run_log.h"
 
 namespace {

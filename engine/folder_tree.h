@@ -21,7 +21,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/run_options.h"
+#include "base/run_options.h"
 
 // A folder the scan read: the path as the user entered it plus the names
 // below it (what log lines show), and the "\\?\" form it was opened by (what

@@ -2,10 +2,10 @@
 
 #include <vector>
 
+#include "base/run_state.h"
+#include "base/text.h"
+#include "base/texts.h"
 #include "engine/file_ops.h"
-#include "engine/run_state.h"
-#include "engine/text.h"
-#include "engine/texts.h"
 #include "log/run_log.h"
 
 namespace {

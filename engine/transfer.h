@@ -4,8 +4,8 @@
 
 #include <string>
 
+#include "base/run_options.h"
 #include "engine/folder_tree.h"
-#include "engine/run_options.h"
 
 // Whether an entry with this count is transferred under the target kind.
 bool isSelected(TargetKind kind, int32_t sourceCount);

@@ -4,8 +4,8 @@
 #include <memory>
 #include <type_traits>
 
-#include "engine/run_host.h"
-#include "engine/texts.h"
+#include "base/run_host.h"
+#include "base/texts.h"
 #include "log/run_log.h"
 #include "res/resource.h"
 

@@ -1,10 +1,10 @@
 #include "log/run_log.h"
 
-#include "engine/handles.h"
-#include "engine/program_folder.h"
-#include "engine/run_state.h"
-#include "engine/text.h"
-#include "engine/texts.h"
+#include "base/handles.h"
+#include "base/program_folder.h"
+#include "base/run_state.h"
+#include "base/text.h"
+#include "base/texts.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "engine/run_host.h"
-#include "engine/run_options.h"
+#include "base/run_host.h"
+#include "base/run_options.h"
 
 // Forms logFolder (once), creates it, and tells the user when it is not a
 // folder afterwards.

@@ -3,10 +3,10 @@
 #include <memory>
 #include <vector>
 
-#include "engine/handles.h"
-#include "engine/program_folder.h"
-#include "engine/text.h"
-#include "engine/texts.h"
+#include "base/handles.h"
+#include "base/program_folder.h"
+#include "base/text.h"
+#include "base/texts.h"
 
 namespace {
 

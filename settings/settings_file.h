@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "engine/run_options.h"
+#include "base/run_options.h"
 
 using DestinationHistory = std::array<std::wstring, 10>;  // most recent first
 

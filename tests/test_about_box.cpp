@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "app/about_box.h"
-#include "engine/program_folder.h"
-#include "engine/texts.h"
+#include "base/program_folder.h"
+#include "base/texts.h"
 #include "res/resource.h"
 #include "support/ui_thread.h"
 

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
+#include "base/texts.h"
 #include "engine/file_ops.h"
 #include "engine/folder_tree.h"
-#include "engine/text.h"
-#include "engine/texts.h"
 #include "engine/transfer.h"
 #include "support/log_capture.h"
 #include "support/test_files.h"

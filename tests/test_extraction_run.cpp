@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
+#include "base/program_folder.h"
+#include "base/run_state.h"
+#include "base/texts.h"
 #include "engine/extraction_run.h"
-#include "engine/program_folder.h"
-#include "engine/run_state.h"
-#include "engine/texts.h"
 #include "log/run_log.h"
 #include "support/log_capture.h"
 

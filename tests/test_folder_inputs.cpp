@@ -7,10 +7,10 @@
 #include <algorithm>
 
 #include "app/folder_inputs.h"
-#include "engine/handles.h"
-#include "engine/run_state.h"
-#include "engine/text.h"
-#include "engine/texts.h"
+#include "base/handles.h"
+#include "base/run_state.h"
+#include "base/text.h"
+#include "base/texts.h"
 #include "res/resource.h"
 #include "support/main_window_driver.h"
 #include "support/test_files.h"

@@ -9,11 +9,11 @@
 #include <new>
 #include <random>
 
+#include "base/run_state.h"
+#include "base/text.h"
+#include "base/texts.h"
 #include "engine/file_ops.h"
 #include "engine/folder_tree.h"
-#include "engine/run_state.h"
-#include "engine/text.h"
-#include "engine/texts.h"
 #include "support/log_capture.h"
 #include "support/test_files.h"
 
@@ -276,8 +276,7 @@ TEST(Merge, MillionEntriesCostTheirNameAndAFewWords) {
     ASSERT_EQ(tree.root().files.size(), 1000000u);
     used = heapInUse - before;
     perEntry = static_cast<double>(used - static_cast<long long>(textBytes)) / 1e6;
-    peakPerEntry =
-        static_cast<double>(heapPeak - before - static_cast<long long>(textBytes)) / 1e6;
+    peakPerEntry = static_cast<double>(heapPeak - before - static_cast<long long>(textBytes)) / 1e6;
     EXPECT_EQ(tree.root().files.front().sourcePath(),
               L"C:\\data\\archive\\folder-0000\\file-000-000.txt");
   }

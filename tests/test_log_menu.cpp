@@ -6,8 +6,8 @@
 #include <atomic>
 #include <vector>
 
-#include "engine/program_folder.h"
-#include "engine/texts.h"
+#include "base/program_folder.h"
+#include "base/texts.h"
 #include "log/log_menu.h"
 #include "log/run_log.h"
 #include "res/resource.h"

@@ -7,9 +7,9 @@
 #include <algorithm>
 
 #include "app/main_window.h"
-#include "engine/run_state.h"
-#include "engine/text.h"
-#include "engine/texts.h"
+#include "base/run_state.h"
+#include "base/text.h"
+#include "base/texts.h"
 #include "log/log_menu.h"
 #include "log/run_log.h"
 #include "res/resource.h"

@@ -35,12 +35,12 @@
 #include <thread>
 #include <vector>
 
+#include "base/program_folder.h"
+#include "base/run_state.h"
+#include "base/text.h"
+#include "base/texts.h"
 #include "engine/extraction_run.h"
 #include "engine/folder_tree.h"
-#include "engine/program_folder.h"
-#include "engine/run_state.h"
-#include "engine/text.h"
-#include "engine/texts.h"
 #include "log/run_log.h"
 #include "support/log_capture.h"
 #include "support/test_files.h"

@@ -7,9 +7,9 @@
 #include <tuple>
 #include <vector>
 
-#include "engine/program_folder.h"
-#include "engine/text.h"
-#include "engine/texts.h"
+#include "base/program_folder.h"
+#include "base/text.h"
+#include "base/texts.h"
 #include "settings/settings_file.h"
 #include "support/test_files.h"
 #include "support/ui_thread.h"

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "engine/program_folder.h"
-#include "engine/text.h"
+#include "base/program_folder.h"
+#include "base/text.h"
 
 TEST(NameOrder, FoldsAsciiLettersOnly) {
   EXPECT_EQ(compareNames(L"Report.TXT", L"report.txt"), 0);

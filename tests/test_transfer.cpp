@@ -2,11 +2,11 @@
 
 #include <memory>
 
+#include "base/run_state.h"
+#include "base/text.h"
+#include "base/texts.h"
 #include "engine/file_ops.h"
 #include "engine/folder_tree.h"
-#include "engine/run_state.h"
-#include "engine/text.h"
-#include "engine/texts.h"
 #include "engine/transfer.h"
 #include "support/log_capture.h"
 #include "support/test_files.h"

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/program_folder.h"
-#include "engine/text.h"
+#include "base/program_folder.h"
+#include "base/text.h"
 #include "log/run_log.h"
 
 int RecordingPrompt::showMessage(const std::wstring& text, const std::wstring& caption, UINT type) {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/run_host.h"
-#include "engine/run_options.h"
+#include "base/run_host.h"
+#include "base/run_options.h"
 #include "support/test_files.h"
 
 struct LogLine {

@@ -7,9 +7,9 @@
 #include <cstring>
 
 #include "app/main_window.h"
-#include "engine/program_folder.h"
-#include "engine/run_state.h"
-#include "engine/text.h"
+#include "base/program_folder.h"
+#include "base/run_state.h"
+#include "base/text.h"
 #include "log/run_log.h"
 #include "res/resource.h"
 #include "settings/settings_file.h"

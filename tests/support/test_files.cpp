@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "engine/text.h"
+#include "base/text.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "engine/run_host.h"
+#include "base/run_host.h"
 
 #include <shellapi.h>
 

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "engine/run_options.h"
+#include "base/run_options.h"
 
 class UserPrompt {
  public:

@@ -1,3 +1,0 @@
-#include "engine/run_state.h"
-
-RunState runState;
