@@ -18,6 +18,9 @@ struct RunOptions {
   TransferMethod method = TransferMethod::Copy;
   bool keepTimeStamps = true;
   bool logTransfers = false;  // the log menu's switch, not a control
+  // Threads for the per-file work of a run; 0: chosen from the processor
+  // count.  Not a control: the settings file may set it.
+  unsigned workers = 0;
 
   bool copies() const { return method == TransferMethod::Copy; }
   // Ignore hierarchy counts only while subfolders are included.
