@@ -246,20 +246,28 @@ void startRun(HWND window) {
   if (!state) return;
   runState.running = true;
   runState.cancelRequested = false;
-  enterBusyState(window);
+  HANDLE thread = nullptr;
+  try {
+    enterBusyState(window);
 
-  // The run works on the options of this moment.  In particular it scans the
-  // sources listed now: folders dropped onto the list while it runs are kept
-  // for the next run and never shift the entries under the running scan.
-  RunOptions options = readRunOptions(window);
-  if (auto history =
-          saveSettings(window, storedSettingsOf(options, state->history), options.destination)) {
-    state->history = *history;
-    showHistory(window, *history, options.destination);
+    // The run works on the options of this moment.  In particular it scans
+    // the sources listed now: folders dropped onto the list while it runs
+    // are kept for the next run and never shift the entries under the
+    // running scan.
+    RunOptions options = readRunOptions(window);
+    if (auto history =
+            saveSettings(window, storedSettingsOf(options, state->history), options.destination)) {
+      state->history = *history;
+      showHistory(window, *history, options.destination);
+    }
+    state->host.setOptions(std::move(options));
+    thread = startRunThread(runExtraction, static_cast<RunHost*>(&state->host));
+  } catch (...) {
+    // Out of memory before the run's thread exists: no run will hand the
+    // window back, so it comes back to idle here, as when the thread cannot
+    // be made.
+    thread = nullptr;
   }
-  state->host.setOptions(std::move(options));
-
-  HANDLE thread = startRunThread(runExtraction, static_cast<RunHost*>(&state->host));
   if (thread) {
     CloseHandle(thread);
     return;

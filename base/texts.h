@@ -38,6 +38,9 @@ inline constexpr wchar_t kErrCopy[] = L"ファイルのコピーに失敗しま�
 inline constexpr wchar_t kErrMove[] = L"ファイルの移動に失敗しました。[ファイル]%s";
 inline constexpr wchar_t kErrOpenForWrite[] =
     L"ファイルの書き込みオープンに失敗しました。[ファイル]%s";
+inline constexpr wchar_t kErrFolderLoop[] =
+    L"上位のフォルダへのリンクのため、フォルダを読み込みませんでした。[フォルダ]%s";
+inline constexpr wchar_t kErrOutOfMemory[] = L"メモリが不足したため、抽出処理を中止しました。";
 
 // Transfer lines (categories コピー and 移動).
 inline constexpr wchar_t kCopiedLine[] = L"「%s」から「%s」へコピーしました。";

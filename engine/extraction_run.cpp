@@ -1,6 +1,7 @@
 #include "engine/extraction_run.h"
 
 #include "base/run_state.h"
+#include "base/text.h"
 #include "base/texts.h"
 #include "engine/file_ops.h"
 #include "engine/folder_tree.h"
@@ -17,9 +18,16 @@ void extract(RunHost& host, const RunOptions& options) {
     host.setTitle(options.copies() ? texts::kTitleCopying : texts::kTitleMoving);
     writeLogLine(texts::kCategoryNotice,
                  options.copies() ? texts::kCopyStarted : texts::kMoveStarted);
-    // The long-path form takes a path exactly as it stands, so the
-    // destination's separators are normalised first.
-    transferFolder(options, tree.root(), L"\\\\?\\" + normaliseDestination(options.destination));
+    // The long-path form takes a path exactly as it stands, so a text that
+    // is no full path would otherwise be read against whatever the current
+    // folder is; it fails like a folder that cannot be made (so does an empty
+    // one).  A full one has its separators normalised first.
+    if (isFullDestination(options.destination))
+      transferFolder(options, tree.root(),
+                     L"\\\\?\\" + normaliseDestination(options.destination));
+    else
+      writeLogLine(texts::kCategoryError,
+                   formatText(texts::kErrCreateTarget, options.destination.c_str()));
   }
   tree.clear();
 }
@@ -50,6 +58,7 @@ void runExtractionWith(RunHost& host) {
       } catch (...) {
         // Out of memory while merging a huge tree: record it and end the
         // run as stopped rather than taking the program down.
+        writeLogLine(texts::kCategoryError, texts::kErrOutOfMemory);
         writeLogLine(texts::kCategoryNotice, texts::kRunCancelled);
         closeRunLog();
         logOpen = false;

@@ -1,6 +1,8 @@
 #include "engine/file_ops.h"
 
 #include <atomic>
+#include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "base/text.h"
@@ -87,12 +89,24 @@ std::wstring longPathOf(const std::wstring& path) {
   return kLongPrefix + full;
 }
 
+bool isFullDestination(const std::wstring& destination) {
+  std::wstring path = withBackslashes(destination);
+  if (hasLongPrefix(path)) return true;
+  if (isBareDrive(path)) return true;
+  if (path.size() >= 3 && path[1] == L':' && iswalpha(path[0]) && path[2] == L'\\') return true;
+  // "\\server\..." but not the device namespace "\\.\" nor "\\?" alone.
+  return path.size() > 2 && startsWith(path, L"\\\\") && path[2] != L'\\' && path[2] != L'.' &&
+         path[2] != L'?';
+}
+
 std::wstring normaliseDestination(const std::wstring& destination) {
   if (destination.empty()) return {};
   std::wstring path = withBackslashes(destination);
   if (hasLongPrefix(path)) {
     path.erase(0, 4);
   } else if (!isBareDrive(path)) {
+    // Only full paths come here, so the current folder plays no part; this
+    // resolves "." and "..", which "\\?\" would take literally.
     std::wstring full = fullPathOf(path);
     if (!full.empty()) path = full;
     if (startsWith(path, L"\\\\")) path = L"UNC" + path.substr(1);
@@ -116,7 +130,7 @@ std::wstring joinPath(const std::wstring& folder, std::wstring_view name) {
   return out;
 }
 
-bool canEnterFolder(const std::wstring& folder) {
+bool canEnterFolder(const std::wstring& folder, FolderIdentity* identity) {
   std::wstring path = apiPath(folder);
   if (path.empty()) return false;
   // The same access that making it the current folder needs.
@@ -125,8 +139,11 @@ bool canEnterFolder(const std::wstring& folder) {
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!handle) return false;
   BY_HANDLE_FILE_INFORMATION info;
-  return GetFileInformationByHandle(handle.get(), &info) &&
-         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+  if (!GetFileInformationByHandle(handle.get(), &info) ||
+      !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    return false;
+  if (identity) *identity = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+  return true;
 }
 
 FindHandle startEnumeration(const std::wstring& folder, WIN32_FIND_DATAW& data, bool& empty) {
@@ -155,23 +172,171 @@ bool canOpenForRead(const std::wstring& path) {
 
 bool writeFileTimes(const std::wstring& path, const FileTimes& times) {
   notify(L"write", path);
-  FileHandle file(CreateFileW(apiPath(path).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  // The right to write attributes is all SetFileTime needs, and unlike
+  // GENERIC_WRITE a read-only file grants it.
+  FileHandle file(CreateFileW(apiPath(path).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
-  return SetFileTime(file.get(), &times.created, &times.accessed, &times.written) != FALSE;
+  SetFileTime(file.get(), &times.created, &times.accessed, &times.written);
+  return true;
 }
 
 namespace {
 
-// Copies `from` to a new temporary file in `folder` and names it in
-// `temporary`.  A short name of its own, so that a 255-character target name
-// still leaves room for it.  On failure nothing is left behind.
-bool copyToTemporary(const std::wstring& from, const std::wstring& folder,
-                     std::wstring& temporary) {
+constexpr wchar_t kTemporaryPrefix[] = L"~ostrelle-";
+constexpr wchar_t kTemporarySuffix[] = L".tmp";
+
+std::atomic<int> replaceMethod{static_cast<int>(ReplaceMethod::Automatic)};
+
+// The second the process started, as a 32-bit count: with the process id it
+// names this run's temporaries apart from those of a dead process whose id
+// has been given to another.
+DWORD processStartSecond(HANDLE process) {
+  FILETIME created, exited, kernel, user;
+  if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
+  uint64_t ticks = (static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+  return static_cast<DWORD>(ticks / 10000000);
+}
+
+const std::wstring& ownStamp() {
+  static const std::wstring stamp = formatText(L"%lx-%lx", GetCurrentProcessId(),
+                                               processStartSecond(GetCurrentProcess()));
+  return stamp;
+}
+
+std::wstring newTemporaryIn(const std::wstring& folder) {
   static std::atomic<unsigned> counter{0};
+  return formatText(L"%s\\%s%s-%x%s", folder.c_str(), kTemporaryPrefix, ownStamp().c_str(),
+                    counter++, kTemporarySuffix);
+}
+
+// The hexadecimal fields of a temporary name; empty when it is none.
+std::vector<DWORD> temporaryFields(std::wstring_view name) {
+  const size_t prefix = wcslen(kTemporaryPrefix), suffix = wcslen(kTemporarySuffix);
+  if (name.size() < prefix + suffix + 3) return {};
+  if (!sameName(name.substr(0, prefix), kTemporaryPrefix) ||
+      !sameName(name.substr(name.size() - suffix), kTemporarySuffix))
+    return {};
+  std::vector<DWORD> fields(1, 0);
+  size_t digits = 0;
+  for (wchar_t c : name.substr(prefix, name.size() - prefix - suffix)) {
+    if (c == L'-') {
+      if (digits == 0) return {};
+      fields.push_back(0);
+      digits = 0;
+    } else if (iswxdigit(c) && c < 0x80 && ++digits <= 8) {
+      unsigned value = c <= L'9' ? c - L'0' : (c | 0x20) - L'a' + 10;
+      fields.back() = fields.back() * 16 + value;
+    } else {
+      return {};
+    }
+  }
+  if (digits == 0 || fields.size() < 2) return {};
+  return fields;
+}
+
+// Whether the process that made a temporary is still running.  Names from
+// before the start second was part of them carry a counter in its place and
+// count as dead unless the id's process is the very same.
+bool ownerAlive(DWORD processId, DWORD startSecond) {
+  if (processId == GetCurrentProcessId())
+    return startSecond == processStartSecond(GetCurrentProcess());
+  KernelHandle process(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, processId));
+  if (!process) return GetLastError() == ERROR_ACCESS_DENIED;  // someone else's: leave it
+  DWORD code = 0;
+  if (GetExitCodeProcess(process.get(), &code) && code != STILL_ACTIVE) return false;
+  return processStartSecond(process.get()) == startSecond;
+}
+
+void removeFolderWithFiles(const std::wstring& folder) {
+  WIN32_FIND_DATAW data;
+  FindHandle find(FindFirstFileW(joinPath(folder, L"*").c_str(), &data));
+  if (find) {
+    do {
+      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) removeFile(joinPath(folder, data.cFileName));
+    } while (FindNextFileW(find.get(), &data));
+  }
+  find.reset();
+  RemoveDirectoryW(folder.c_str());
+}
+
+bool underWine() {
+  static const bool wine =
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+  return wine;
+}
+
+bool usePlatformReplace() {
+  auto method = static_cast<ReplaceMethod>(replaceMethod.load());
+  if (method == ReplaceMethod::Automatic) return !underWine();
+  return method == ReplaceMethod::Platform;
+}
+
+// Answers of ReplaceFileW that mean the volume does not do it at all (some
+// network and FAT volumes), as opposed to this file failing.
+bool replaceRefused(DWORD error) {
+  return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED ||
+         error == ERROR_INVALID_FUNCTION || error == ERROR_CALL_NOT_IMPLEMENTED;
+}
+
+// Puts the complete copy `temporary` in place of the existing file `to`.
+bool replaceExisting(const std::wstring& temporary, const std::wstring& to) {
+  if (usePlatformReplace()) {
+    if (ReplaceFileW(to.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                     nullptr, nullptr))
+      return true;
+    DWORD error = GetLastError();
+    // The old file is gone and the copy still has its temporary name: give
+    // it the name, the complete file that was to replace the old one.
+    if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT)
+      return MoveFileExW(temporary.c_str(), to.c_str(), 0) != FALSE;
+    if (!replaceRefused(error)) {
+      SetLastError(error);
+      return false;
+    }
+  }
+  return MoveFileExW(temporary.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+// Gives the complete copy `temporary` the name `to`: a new name at once; an
+// existing file is replaced, also a read-only one, and the result carries
+// the copy's attributes; a folder of that name stays.  The temporary file
+// is gone afterwards either way, unless the answer is ERROR_NOT_SAME_DEVICE
+// (then the caller makes the copy again beside the target).
+bool placeTemporary(const std::wstring& temporary, const std::wstring& to) {
+  if (MoveFileExW(temporary.c_str(), to.c_str(), 0)) return true;
+  DWORD error = GetLastError();
+  if (error == ERROR_NOT_SAME_DEVICE) return false;
+  DWORD oldAttributes = GetFileAttributesW(to.c_str());
+  if (oldAttributes == INVALID_FILE_ATTRIBUTES || (oldAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    removeFile(temporary);
+    SetLastError(error);
+    return false;
+  }
+  DWORD newAttributes = GetFileAttributesW(temporary.c_str());
+  bool unlocked = (oldAttributes & FILE_ATTRIBUTE_READONLY) &&
+                  SetFileAttributesW(to.c_str(), oldAttributes & ~FILE_ATTRIBUTE_READONLY);
+  if (!replaceExisting(temporary, to)) {
+    error = GetLastError();
+    if (unlocked) SetFileAttributesW(to.c_str(), oldAttributes);
+    removeFile(temporary);
+    SetLastError(error);
+    return false;
+  }
+  // The platform's replace keeps the old file's attributes; the copy's win.
+  if (newAttributes != INVALID_FILE_ATTRIBUTES && GetFileAttributesW(to.c_str()) != newAttributes)
+    SetFileAttributesW(to.c_str(), newAttributes);
+  return true;
+}
+
+// Copies `from` to a new temporary file, in the staging area when there is
+// one and otherwise in `folder`, and names it in `temporary`.  On failure
+// nothing is left behind.
+bool copyToTemporary(const std::wstring& from, const std::wstring& folder, StagingArea* staging,
+                     std::wstring& temporary) {
   for (int attempt = 0;; ++attempt) {
-    temporary =
-        formatText(L"%s\\~ostrelle-%lx-%x.tmp", folder.c_str(), GetCurrentProcessId(), counter++);
+    temporary = staging ? staging->newTemporary() : std::wstring();
+    if (temporary.empty()) temporary = newTemporaryIn(folder);
     if (CopyFileW(from.c_str(), temporary.c_str(), TRUE)) return true;
     DWORD error = GetLastError();
     bool nameTaken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
@@ -185,36 +350,74 @@ bool copyToTemporary(const std::wstring& from, const std::wstring& folder,
 
 }  // namespace
 
-bool copyFileSafely(const std::wstring& source, const std::wstring& target, bool nameIsFree) {
+bool isTemporaryName(std::wstring_view name) { return !temporaryFields(name).empty(); }
+
+int removeDeadTemporaries(const std::wstring& folder) {
+  std::wstring api = apiPath(folder);
+  if (api.empty()) return 0;
+  std::vector<std::pair<std::wstring, bool>> dead;
+  WIN32_FIND_DATAW data;
+  {
+    FindHandle find(FindFirstFileW(joinPath(api, L"~ostrelle-*.tmp").c_str(), &data));
+    if (!find) return 0;
+    do {
+      std::vector<DWORD> fields = temporaryFields(data.cFileName);
+      if (fields.empty() || ownerAlive(fields[0], fields[1])) continue;
+      dead.emplace_back(joinPath(api, data.cFileName),
+                        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+    } while (FindNextFileW(find.get(), &data));
+  }
+  for (const auto& [path, isFolder] : dead) {
+    if (isFolder)
+      removeFolderWithFiles(path);
+    else
+      removeFile(path);
+  }
+  return static_cast<int>(dead.size());
+}
+
+StagingArea::StagingArea(std::wstring root) : root_(std::move(root)) {
+  InitializeCriticalSection(&lock_);
+}
+
+StagingArea::~StagingArea() {
+  if (state_ == 1) removeFolderWithFiles(folder_);
+  DeleteCriticalSection(&lock_);
+}
+
+std::wstring StagingArea::newTemporary() {
+  EnterCriticalSection(&lock_);
+  if (state_ == 0) {
+    std::wstring folder = apiPath(root_);
+    if (!folder.empty()) folder = formatText(L"%s\\%s%s%s", folder.c_str(), kTemporaryPrefix,
+                                             ownStamp().c_str(), kTemporarySuffix);
+    state_ = !folder.empty() && CreateDirectoryW(folder.c_str(), nullptr) ? 1 : -1;
+    if (state_ == 1) folder_ = std::move(folder);
+  }
+  bool ready = state_ == 1;
+  LeaveCriticalSection(&lock_);
+  return ready ? newTemporaryIn(folder_) : std::wstring();
+}
+
+void setReplaceMethod(ReplaceMethod method) { replaceMethod = static_cast<int>(method); }
+
+bool copyFileSafely(const std::wstring& source, const std::wstring& target, StagingArea* staging) {
   notify(L"copy", source);
   std::wstring from = apiPath(source), to = apiPath(target);
   std::wstring folder = folderOf(to);
   if (from.empty() || folder.empty()) return false;
-  // Where the name is free nothing can be lost, so the copy goes straight to
-  // it, made new so that it never lands on a file that appeared meanwhile.
-  // Then a file left there after a failure can only be this copy's own,
-  // incomplete one, and it goes again.  A taken name, or any other answer,
-  // leaves it to the temporary file below.
-  if (nameIsFree || (GetFileAttributesW(to.c_str()) == INVALID_FILE_ATTRIBUTES &&
-                     GetLastError() == ERROR_FILE_NOT_FOUND)) {
-    if (CopyFileW(from.c_str(), to.c_str(), TRUE)) return true;
-    DWORD error = GetLastError();
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
-      if (GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES) removeFile(to);
-      SetLastError(error);
-      return false;
-    }
-  }
   std::wstring temporary;
-  if (!copyToTemporary(from, folder, temporary)) return false;
-  if (MoveFileExW(temporary.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
-  DWORD error = GetLastError();
+  if (!copyToTemporary(from, folder, staging, temporary)) return false;
+  if (placeTemporary(temporary, to)) return true;
+  if (GetLastError() != ERROR_NOT_SAME_DEVICE) return false;
+  // The target folder is on another volume than the staging area (a
+  // mounted folder or a link below the destination): copy beside it.
   removeFile(temporary);
-  SetLastError(error);
-  return false;
+  if (!copyToTemporary(from, folder, nullptr, temporary)) return false;
+  return placeTemporary(temporary, to);
 }
 
-bool moveFile(const std::wstring& source, const std::wstring& target) {
+bool moveFile(const std::wstring& source, const std::wstring& target, StagingArea* staging) {
   notify(L"move", source);
   std::wstring from = apiPath(source), to = apiPath(target);
   std::wstring folder = folderOf(to);
@@ -223,18 +426,26 @@ bool moveFile(const std::wstring& source, const std::wstring& target) {
   // an existing target makes it fail.
   if (MoveFileExW(from.c_str(), to.c_str(), 0)) return true;
   if (GetLastError() != ERROR_NOT_SAME_DEVICE) return false;
-  // To another volume it is a copy and a delete.  The platform's own
-  // copy-and-delete leaves part of the file at the target when the copy
-  // fails (a full disk), so the copy goes to a temporary file, which takes
-  // the target's name only when complete, and never over an existing file.
+  // To another volume it is a copy and a delete.  The copy takes the
+  // target's name only when complete, and never over an existing file; the
+  // source goes only after that, so a kill at any moment leaves the file
+  // whole in one place or both.
   std::wstring temporary;
-  if (!copyToTemporary(from, folder, temporary)) return false;
-  if (!MoveFileExW(temporary.c_str(), to.c_str(), 0)) {
+  bool placed = false;
+  for (StagingArea* area : {staging, static_cast<StagingArea*>(nullptr)}) {
+    if (!copyToTemporary(from, folder, area, temporary)) return false;
+    if (MoveFileExW(temporary.c_str(), to.c_str(), 0)) {
+      placed = true;
+      break;
+    }
     DWORD error = GetLastError();
     removeFile(temporary);
-    SetLastError(error);
-    return false;
+    if (error != ERROR_NOT_SAME_DEVICE || !area) {
+      SetLastError(error);
+      return false;
+    }
   }
+  if (!placed) return false;
   DWORD attributes = GetFileAttributesW(from.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
     SetFileAttributesW(from.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);

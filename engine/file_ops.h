@@ -22,10 +22,16 @@ struct FileTimes {
 // one that cannot be made absolute gives "" (every call on it fails).
 std::wstring longPathOf(const std::wstring& path);
 
-// A destination text as the base of its targets: forward slashes as
-// backslashes and no trailing backslash, so "\\?\" + it + "\name" is valid.
-// A relative text is made absolute first ("\\?\" turns off all parsing); a
-// UNC text becomes "UNC\server\share...".  An empty text stays empty.
+// Whether a destination text names a folder on its own, whatever the
+// process's current folder: "X:\..." (either separator), a bare "X:" (its
+// root), "\\server\share..." or a "\\?\" path.  "out", "\out" and "X:out"
+// do not.
+bool isFullDestination(const std::wstring& destination);
+
+// A full destination text as the base of its targets: forward slashes as
+// backslashes, "." and ".." resolved and no trailing backslash, so
+// "\\?\" + it + "\name" is valid; a UNC text becomes "UNC\server\share...".
+// An empty text stays empty.
 std::wstring normaliseDestination(const std::wstring& destination);
 
 // A "\\?\" path as the user would write it: "C:\..." or "\\server\...".
@@ -34,9 +40,18 @@ std::wstring plainPathOf(const std::wstring& path);
 // folder + "\" + name, without doubling a backslash the folder ends with.
 std::wstring joinPath(const std::wstring& folder, std::wstring_view name);
 
+// What tells one folder from another whatever the path it is reached by
+// (links and junctions give a folder many paths).
+struct FolderIdentity {
+  DWORD volume = 0, indexHigh = 0, indexLow = 0;
+  bool operator==(const FolderIdentity& o) const {
+    return volume == o.volume && indexHigh == o.indexHigh && indexLow == o.indexLow;
+  }
+};
+
 // Whether the folder could become the current folder: it exists, is a
-// folder and may be traversed.
-bool canEnterFolder(const std::wstring& folder);
+// folder and may be traversed.  Gives its identity when asked.
+bool canEnterFolder(const std::wstring& folder, FolderIdentity* identity = nullptr);
 // Starts enumerating every entry of `folder` ("." and ".." included).  An
 // invalid handle means enumeration could not start; `empty` is set instead
 // when the folder simply holds nothing (a drive root has no "." entry).
@@ -47,19 +62,67 @@ bool readFileTimes(const std::wstring& path, FileTimes& times);
 // The same open without reading anything: whether the file can be opened for
 // reading with no sharing right now.
 bool canOpenForRead(const std::wstring& path);
-// Opens for writing with no sharing and sets all three times.
+// Opens with no sharing, asking only for the right to write attributes
+// (which a read-only file grants), and sets all three times.  False only
+// when the open fails; what setting the times gives is not examined.
 bool writeFileTimes(const std::wstring& path, const FileTimes& times);
 
-// Copies without ever leaving a target truncated or destroyed.  A new target
-// is written under its own name and removed again if the copy fails; an
-// existing one is replaced in one step by a complete copy made beside it in
-// a temporary file, which is removed on failure.  `nameIsFree` says the
-// caller knows no file of that name was there before (it made the folder
-// itself and copies each name into it once), which saves looking it up.
+// Temporary files and folders.  Every copy is made under a temporary name
+// first and takes its real name only when complete, so a run that is killed
+// (or a copy that fails) never leaves a partial file under a real name.  A
+// temporary name is "~ostrelle-" + hexadecimal fields joined by "-" +
+// ".tmp": the owner's process id, the second its process started (which
+// tells a live owner from a dead one whose id was reused), and a counter.
+// Scans never gather such names; the transfer removes those of dead runs
+// from every existing folder it works in.
+bool isTemporaryName(std::wstring_view name);
+// Removes every temporary file or folder in `folder` whose owning process
+// has ended.  Returns how many went.
+int removeDeadTemporaries(const std::wstring& folder);
+
+// A folder of the run's own at the top of the destination where copies are
+// made before they take their names.  It stays small, so creating a name in
+// it is cheap even where the target folders are large; it is made on first
+// use and removed with whatever is left in it when the object goes.  Safe to
+// use from several threads.
+class StagingArea {
+ public:
+  explicit StagingArea(std::wstring root);  // "\\?\" form of the destination
+  ~StagingArea();
+  StagingArea(const StagingArea&) = delete;
+  StagingArea& operator=(const StagingArea&) = delete;
+  // A fresh temporary path inside it, or "" when the folder cannot be made.
+  std::wstring newTemporary();
+  const std::wstring& folder() const { return folder_; }
+
+ private:
+  std::wstring root_, folder_;
+  CRITICAL_SECTION lock_;
+  int state_ = 0;  // 0 not made yet, 1 made, -1 cannot be made
+};
+
+// Copies without ever leaving a target truncated or destroyed: the copy is
+// made under a temporary name (in `staging` when given and on the same
+// volume, otherwise beside the target) and then takes the target's name in
+// one step.  An existing target is replaced like any other file, also a
+// read-only one; the result carries the source's attributes.  On failure the
+// temporary file goes and the old target stays as it was.
 bool copyFileSafely(const std::wstring& source, const std::wstring& target,
-                    bool nameIsFree = false);
-// Moves; fails when the target exists.
-bool moveFile(const std::wstring& source, const std::wstring& target);
+                    StagingArea* staging = nullptr);
+// Moves; fails when the target exists.  To another volume the file is copied
+// under a temporary name first and the source removed only after the copy
+// has its name.
+bool moveFile(const std::wstring& source, const std::wstring& target,
+              StagingArea* staging = nullptr);
+
+// How an existing target is replaced by its complete copy.  `Platform` is
+// ReplaceFileW, which keeps the replaced file's identity (security, owner),
+// with the rename as the fallback where a volume refuses it; `Rename` is the
+// rename over it.  `Automatic` takes Platform, except under Wine, whose
+// ReplaceFileW moves the old file aside first and is not atomic.  Tests
+// choose one to check both ways.
+enum class ReplaceMethod { Automatic, Platform, Rename };
+void setReplaceMethod(ReplaceMethod method);
 
 // CreateDirectoryW: true when this call made the folder.
 bool createFolder(const std::wstring& path);

@@ -139,14 +139,24 @@ class Scanner {
     FolderNode* node;
     const ScannedFolder* folder;  // both forms of its path, kept in the tree
     FindHandle find;
+    FolderIdentity identity;
   };
 
   // Opens a folder for enumeration; true when data_ holds its first entry.
   bool enter(FolderNode& node, std::wstring path, std::wstring longPath) {
     if (cancelled()) return false;
-    if (!canEnterFolder(longPath)) {
+    FolderIdentity identity;
+    if (!canEnterFolder(longPath, &identity)) {
       writeLogLine(texts::kCategoryError, formatText(texts::kErrSetCurrentFolder, path.c_str()));
       return false;
+    }
+    // A link back to a folder on the path being scanned would be entered
+    // without end.  Links to other places are followed.
+    for (const Frame& open : frames_) {
+      if (open.identity == identity) {
+        writeLogLine(texts::kCategoryError, formatText(texts::kErrFolderLoop, path.c_str()));
+        return false;
+      }
     }
     bool empty = false;
     FindHandle find = startEnumeration(longPath, data_, empty);
@@ -156,8 +166,8 @@ class Scanner {
         writeLogLine(texts::kCategoryError, formatText(texts::kErrFindHandle, path.c_str()));
       return false;
     }
-    frames_.push_back(
-        Frame{&node, tree_.storeFolder(std::move(path), std::move(longPath)), std::move(find)});
+    frames_.push_back(Frame{&node, tree_.storeFolder(std::move(path), std::move(longPath)),
+                            std::move(find), identity});
     return true;
   }
 
@@ -165,6 +175,8 @@ class Scanner {
   // entry is then waiting.  `frame` is not used after a subfolder is opened.
   bool handleEntry(Frame& frame) {
     std::wstring_view name(data_.cFileName, wcsnlen(data_.cFileName, MAX_PATH));
+    // What a copy was made under before it took its name is never gathered.
+    if (isTemporaryName(name)) return false;
     if (!(data_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
       recordFile(frame, name);
       return false;

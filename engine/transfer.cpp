@@ -33,7 +33,7 @@ bool makeTargetFolder(const std::wstring& targetPath, bool& made) {
 }
 
 void transferFile(const RunOptions& options, const FileEntry& entry, const std::wstring& targetPath,
-                  bool freshFolder) {
+                  StagingArea& staging) {
   std::wstring source = entry.sourcePath();
   // The calls get the long form the scan opened the folder by, with the name
   // appended as it is: parsing the plain path again would strip a trailing
@@ -51,11 +51,11 @@ void transferFile(const RunOptions& options, const FileEntry& entry, const std::
   std::wstring target = targetPath + L"\\";
   target.append(entry.name, entry.nameLength);
   if (options.copies()) {
-    if (!copyFileSafely(sourceLong, target, freshFolder)) {
+    if (!copyFileSafely(sourceLong, target, &staging)) {
       logError(texts::kErrCopy, source);
       return;
     }
-  } else if (!moveFile(sourceLong, target)) {
+  } else if (!moveFile(sourceLong, target, &staging)) {
     logError(texts::kErrMove, source);
     return;
   }
@@ -64,28 +64,18 @@ void transferFile(const RunOptions& options, const FileEntry& entry, const std::
                  formatText(options.copies() ? texts::kCopiedLine : texts::kMovedLine,
                             source.c_str(), plainPathOf(target).c_str()));
   }
-  // A failure to set the times after opening is reported like a failed
-  // open: either way the target keeps the times the copy or move gave it.
+  // Only a failed open is reported; the target then keeps the times the
+  // copy or move gave it.
   if (options.keepTimeStamps && !writeFileTimes(target, times))
     logError(texts::kErrOpenForWrite, target);
 }
 
-// Whether every file name of the node is plain ASCII.  Then names the node
-// holds apart are apart for the file system too, whose case folding goes
-// beyond ASCII (it takes "\u0131" for "I", for one).
-bool namesFoldAsAscii(const FolderNode& node) {
-  for (const FileEntry& entry : node.files)
-    for (wchar_t unit : entry.nameView())
-      if (unit >= 0x80) return false;
-  return true;
-}
-
 void transferFiles(const RunOptions& options, const FolderNode& node,
-                   const std::wstring& targetPath, bool freshFolder) {
+                   const std::wstring& targetPath, StagingArea& staging) {
   for (const FileEntry& entry : node.files) {
     if (cancelled()) return;
     if (isSelected(options.targetKind, entry.sourceCount))
-      transferFile(options, entry, targetPath, freshFolder);
+      transferFile(options, entry, targetPath, staging);
   }
 }
 
@@ -113,12 +103,15 @@ void transferFolder(const RunOptions& options, const FolderNode& node,
     size_t nextChild;
   };
   std::vector<Frame> frames;
+  // Copies are made in a folder of the run's own at the top of the
+  // destination and then take their names; it goes when the transfer ends.
+  StagingArea staging(targetPath);
   auto enter = [&](const FolderNode& folder, std::wstring target) {
     bool made = false;
     if (!makeTargetFolder(target, made)) return;  // its files and whole subtree are skipped
-    // A folder this run made held nothing before, and each name of the node
-    // arrives in it once: its names are free.
-    transferFiles(options, folder, target, made && namesFoldAsAscii(folder));
+    // What a killed run left in a folder that was there before goes now.
+    if (!made) removeDeadTemporaries(target);
+    transferFiles(options, folder, target, staging);
     frames.push_back(Frame{&folder, std::move(target), 0});
   };
   enter(node, targetPath);

@@ -11,12 +11,36 @@ namespace {
 std::wstring logFolderPath;
 std::wstring lastLogFile;
 
-// The open log of the current run.  Lines collect in `pending` and reach the
-// file in large writes; closeRunLog writes out the rest.
+// The open log of the current run.  Lines collect in `pending` and reach
+// the file in large writes: error lines at once, the others within half a
+// second (a flusher thread writes out what waits), so a run that is killed
+// leaves a log that holds everything up to a moment before; closeRunLog
+// writes out the rest.  Every access to these goes through `logLock`.
 FileHandle logFile;
 std::string pending;
 constexpr size_t kFlushThreshold = 64 * 1024;
+constexpr DWORD kFlushIntervalMs = 500;
+KernelHandle flusherThread, flusherStop;
 
+class LogLock {
+ public:
+  LogLock() { EnterCriticalSection(&section()); }
+  ~LogLock() { LeaveCriticalSection(&section()); }
+  LogLock(const LogLock&) = delete;
+  LogLock& operator=(const LogLock&) = delete;
+
+ private:
+  static CRITICAL_SECTION& section() {
+    struct Section {
+      Section() { InitializeCriticalSection(&cs); }
+      CRITICAL_SECTION cs;
+    };
+    static Section one;
+    return one.cs;
+  }
+};
+
+// Called with the lock held.
 void flushPending() {
   if (!logFile || pending.empty()) return;
   DWORD written = 0;
@@ -26,10 +50,37 @@ void flushPending() {
   pending.clear();
 }
 
+// Called with the lock held.
 void writeText(std::wstring_view text) {
   if (!logFile) return;
   pending += encodeLogText(text);
   if (pending.size() >= kFlushThreshold) flushPending();
+}
+
+DWORD WINAPI flushWaitingLines(LPVOID) {
+  while (WaitForSingleObject(flusherStop.get(), kFlushIntervalMs) == WAIT_TIMEOUT) {
+    LogLock lock;
+    flushPending();
+  }
+  return 0;
+}
+
+void stopFlusher();
+
+void startFlusher() {
+  stopFlusher();
+  flusherStop.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (flusherStop)
+    flusherThread.reset(CreateThread(nullptr, 0, flushWaitingLines, nullptr, 0, nullptr));
+}
+
+void stopFlusher() {
+  if (flusherThread) {
+    SetEvent(flusherStop.get());
+    WaitForSingleObject(flusherThread.get(), INFINITE);
+  }
+  flusherThread.reset();
+  flusherStop.reset();
 }
 
 bool isFolderPath(const std::wstring& path) {
@@ -146,25 +197,46 @@ bool openRunLog(UserPrompt& prompt, const RunOptions& options) {
                        MB_OK | MB_ICONERROR);
     return false;
   }
-  pending = "\xEF\xBB\xBF";
+  {
+    LogLock lock;
+    pending = "\xEF\xBB\xBF";
+  }
   runState.errorLogged = false;
   writeSettingsHeader(options);
-  writeText(L"\n" + std::wstring(100, L'*') + L"\n\n");
+  {
+    LogLock lock;
+    writeText(L"\n" + std::wstring(100, L'*') + L"\n\n");
+  }
   writeLogLine(texts::kCategoryNotice, texts::kRunStarted);
+  {
+    LogLock lock;
+    flushPending();  // the header is on disk before the run does anything
+  }
+  startFlusher();
   return true;
 }
 
-void writeSettingsHeader(const RunOptions& options) { writeText(formatSettingsHeader(options)); }
+void writeSettingsHeader(const RunOptions& options) {
+  LogLock lock;
+  writeText(formatSettingsHeader(options));
+}
 
 void writeLogLine(const wchar_t* category, const std::wstring& message) {
-  SYSTEMTIME now;
-  GetLocalTime(&now);
-  writeText(formatEventLine(now, category, message));
   // Only the category's first character decides: U+30A8 begins "エラー".
-  if (category && category[0] == L'\x30A8') runState.errorLogged = true;
+  bool error = category && category[0] == L'\x30A8';
+  {
+    LogLock lock;
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    writeText(formatEventLine(now, category, message));
+    if (error) flushPending();
+  }
+  if (error) runState.errorLogged = true;
 }
 
 void closeRunLog() {
+  stopFlusher();
+  LogLock lock;
   flushPending();
   logFile.reset();
   pending.clear();

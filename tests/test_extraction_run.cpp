@@ -103,6 +103,32 @@ TEST_F(ExtractionRun, EmptySourceListStillCreatesTheDestination) {
   EXPECT_EQ(host.messages[0].text, L"抽出処理を完了しました。");
 }
 
+// A destination that is no full path would land wherever the program's
+// current folder happens to be: it fails like a folder that cannot be made,
+// named as typed, and nothing moves.
+TEST_F(ExtractionRun, DestinationThatIsNoFullPathTransfersNothing) {
+  writeFile(data / L"a\\x.txt", "x");
+  host.options.sources = {data / L"a"};
+  host.options.method = TransferMethod::Move;
+  wchar_t previous[MAX_PATH + 1];
+  GetCurrentDirectoryW(MAX_PATH + 1, previous);
+  ASSERT_TRUE(SetCurrentDirectoryW(data.path().c_str()));
+  for (const wchar_t* text : {L"out", L"\\out", L"Z:out", L"./out/"}) {
+    host.options.destination = text;
+    host.messages.clear();
+    run();
+    EXPECT_EQ(messages(logLines()),
+              (std::vector<std::wstring>{
+                  L"確認:抽出処理開始。", L"確認:移動処理開始。",
+                  std::wstring(L"エラー:出力先フォルダの作成に失敗しました。[フォルダ]") + text,
+                  L"確認:抽出処理完了。"}));
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].type, UINT(MB_YESNO | MB_ICONQUESTION)) << "the log is offered";
+  }
+  SetCurrentDirectoryW(previous);
+  EXPECT_EQ(listTree(data.path()), std::vector<std::wstring>{L"a\\x.txt"});
+}
+
 TEST_F(ExtractionRun, CancelDuringTheScanSkipsTheTransfer) {
   writeFile(data / L"a\\x.txt", "x");
   host.options.sources = {data / L"a", data / L"missing"};

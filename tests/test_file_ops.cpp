@@ -47,8 +47,14 @@ TEST(LongPath, DestinationsBecomeValidBases) {
       {L"\\\\?\\D:\\out\\", L"D:\\out"},
       {L"", L""},
   };
-  for (const PathCase& c : cases) EXPECT_EQ(normaliseDestination(c.input), c.expected) << c.input;
-  EXPECT_EQ(normaliseDestination(L"out"), currentFolder() + L"\\out");
+  for (const PathCase& c : cases) {
+    EXPECT_EQ(normaliseDestination(c.input), c.expected) << c.input;
+    EXPECT_EQ(isFullDestination(c.input), *c.input != L'\0') << c.input;
+  }
+  // Texts that depend on the current folder (or drive) name no folder.
+  for (const wchar_t* relative : {L"out", L"\\out", L"/out", L"D:out", L".\\out", L"..", L"\\\\.\\C:\\x",
+                                  L"\\\\", L"1:\\x"})
+    EXPECT_FALSE(isFullDestination(relative)) << relative;
 
   const PathCase plain[] = {
       {L"\\\\?\\D:\\out\\x.txt", L"D:\\out\\x.txt"},
@@ -81,17 +87,30 @@ TEST(FileOps, FoldersThatCanBeEntered) {
   EXPECT_FALSE(empty);
 }
 
+// Reading needs the file to itself; setting times asks only for the right
+// to write attributes, which neither a holder's sharing nor the read-only
+// attribute withholds.
 TEST(FileOps, ReadingTimesFailsWhileAnotherProgramHoldsTheFile) {
   TempFolder temp;
   writeFile(temp / L"a.txt", "a", ticksAt(100));
   FileTimes times;
   ASSERT_TRUE(readFileTimes(temp / L"a.txt", times));
   EXPECT_EQ(toTicks(times.written), ticksAt(100));
-  LockedFile lock(temp / L"a.txt");
-  ASSERT_TRUE(lock.locked());
-  EXPECT_FALSE(readFileTimes(temp / L"a.txt", times));
-  EXPECT_FALSE(writeFileTimes(temp / L"a.txt", times));
+  times.written = toFileTime(ticksAt(200));
+  {
+    LockedFile lock(temp / L"a.txt");
+    ASSERT_TRUE(lock.locked());
+    EXPECT_FALSE(readFileTimes(temp / L"a.txt", times));
+    EXPECT_TRUE(writeFileTimes(temp / L"a.txt", times));
+  }
+  EXPECT_EQ(fileTimes(temp / L"a.txt").written, ticksAt(200));
+  ASSERT_TRUE(SetFileAttributesW((temp / L"a.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+  times.written = toFileTime(ticksAt(300));
+  EXPECT_TRUE(writeFileTimes(temp / L"a.txt", times));
+  EXPECT_EQ(fileTimes(temp / L"a.txt").written, ticksAt(300));
+  SetFileAttributesW((temp / L"a.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
   EXPECT_FALSE(readFileTimes(temp / L"missing.txt", times));
+  EXPECT_FALSE(writeFileTimes(temp / L"missing.txt", times));
 }
 
 TEST(FileOps, CopyReplacesTheTargetWithoutLeavingATemporaryFile) {
