@@ -199,8 +199,8 @@ DWORD processStartSecond(HANDLE process) {
 }
 
 const std::wstring& ownStamp() {
-  static const std::wstring stamp = formatText(L"%lx-%lx", GetCurrentProcessId(),
-                                               processStartSecond(GetCurrentProcess()));
+  static const std::wstring stamp =
+      formatText(L"%lx-%lx", GetCurrentProcessId(), processStartSecond(GetCurrentProcess()));
   return stamp;
 }
 
@@ -253,7 +253,8 @@ void removeFolderWithFiles(const std::wstring& folder) {
   FindHandle find(FindFirstFileW(joinPath(folder, L"*").c_str(), &data));
   if (find) {
     do {
-      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) removeFile(joinPath(folder, data.cFileName));
+      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        removeFile(joinPath(folder, data.cFileName));
     } while (FindNextFileW(find.get(), &data));
   }
   find.reset();
@@ -389,8 +390,9 @@ std::wstring StagingArea::newTemporary() {
   EnterCriticalSection(&lock_);
   if (state_ == 0) {
     std::wstring folder = apiPath(root_);
-    if (!folder.empty()) folder = formatText(L"%s\\%s%s%s", folder.c_str(), kTemporaryPrefix,
-                                             ownStamp().c_str(), kTemporarySuffix);
+    if (!folder.empty())
+      folder = formatText(L"%s\\%s%s%s", folder.c_str(), kTemporaryPrefix, ownStamp().c_str(),
+                          kTemporarySuffix);
     state_ = !folder.empty() && CreateDirectoryW(folder.c_str(), nullptr) ? 1 : -1;
     if (state_ == 1) folder_ = std::move(folder);
   }

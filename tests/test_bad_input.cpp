@@ -16,6 +16,7 @@
 #include "base/text.h"
 #include "base/texts.h"
 #include "engine/extraction_run.h"
+#include "engine/file_ops.h"
 #include "log/run_log.h"
 #include "settings/settings_file.h"
 #include "support/log_capture.h"
@@ -626,4 +627,78 @@ TEST_F(BadInput, PathsLongerThanTheSystemAllows) {
                    notice(texts::kCopyStarted), errorLine(texts::kErrCreateTarget, longDestination),
                    notice(texts::kRunFinished)}));
   EXPECT_EQ(contentsOf(data.path()), (Contents{{L"src\\a.txt", "a"}}));
+}
+
+// Folder links: one that leads back to a folder on the path being scanned
+// is not entered again (one error line names it; the folder itself is still
+// made, as for any folder that cannot be read); one that leads elsewhere is
+// followed like a folder.
+TEST_F(BadInput, FolderLinksThatLoopAreNotEnteredAgain) {
+  writeFile(data / L"src\\f.txt", "f", ticksAt(1));
+  writeFile(data / L"src\\sub\\g.txt", "g", ticksAt(2));
+  writeFile(data / L"elsewhere\\h.txt", "h", ticksAt(3));
+  ASSERT_TRUE(makeFolderLink(data / L"src\\loop", data / L"src"));
+  ASSERT_TRUE(makeFolderLink(data / L"src\\sub\\up", data / L"src"));
+  ASSERT_TRUE(makeFolderLink(data / L"src\\other", data / L"elsewhere"));
+  host.options.sources = {data / L"src"};
+  host.options.destination = data / L"out";
+  Lines lines = run();
+  removeFolderLink(data / L"src\\loop");
+  removeFolderLink(data / L"src\\sub\\up");
+  removeFolderLink(data / L"src\\other");
+  std::wstring src = data / L"src", out = data / L"out";
+  EXPECT_EQ(
+      lines,
+      (Lines{notice(texts::kRunStarted), errorLine(texts::kErrFolderLoop, src + L"\\loop"),
+             errorLine(texts::kErrFolderLoop, src + L"\\sub\\up"), notice(texts::kCopyStarted),
+             copied(src + L"\\f.txt", out + L"\\f.txt"),
+             copied(src + L"\\other\\h.txt", out + L"\\other\\h.txt"),
+             copied(src + L"\\sub\\g.txt", out + L"\\sub\\g.txt"), notice(texts::kRunFinished)}));
+  EXPECT_EQ(listTree(out), (Lines{L"f.txt", L"other\\h.txt", L"sub\\g.txt"}));
+  EXPECT_TRUE(folderExists(out + L"\\loop"));
+  EXPECT_TRUE(folderExists(out + L"\\sub\\up"));
+  expectOutcome(texts::kOutcomeErrors);
+}
+
+// Read-only files: copied over a read-only target, which is replaced like
+// any other and then carries the winner's attributes; times set without a
+// line; moved within the volume without a line.  Both ways of replacing.
+TEST_F(BadInput, ReadOnlyFilesAndTargets) {
+  for (ReplaceMethod method : {ReplaceMethod::Platform, ReplaceMethod::Rename}) {
+    TempFolder case_;
+    setReplaceMethod(method);
+    writeFile(case_ / L"src\\ro.txt", "new read-only", ticksAt(20));
+    writeFile(case_ / L"src\\plain.txt", "new plain", ticksAt(21));
+    writeFile(case_ / L"out\\ro.txt", "old plain", ticksAt(10));
+    writeFile(case_ / L"out\\plain.txt", "old read-only", ticksAt(11));
+    SetFileAttributesW((case_ / L"src\\ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesW((case_ / L"out\\plain.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    host.options.sources = {case_ / L"src"};
+    host.options.destination = case_ / L"out";
+    host.options.keepTimeStamps = true;
+    host.options.logTransfers = false;
+    EXPECT_EQ(run(), frame({})) << int(method);
+    EXPECT_EQ(readFile(case_ / L"out\\ro.txt"), "new read-only");
+    EXPECT_EQ(readFile(case_ / L"out\\plain.txt"), "new plain");
+    EXPECT_EQ(fileTimes(case_ / L"out\\ro.txt").written, ticksAt(20));
+    EXPECT_TRUE(GetFileAttributesW((case_ / L"out\\ro.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
+    EXPECT_FALSE(GetFileAttributesW((case_ / L"out\\plain.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
+    // The next run replaces the read-only copy it made.
+    writeFile(case_ / L"src\\plain.txt", "newer plain", ticksAt(30));
+    SetFileAttributesW((case_ / L"src\\ro.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+    writeFile(case_ / L"src\\ro.txt", "newer", ticksAt(31));
+    EXPECT_EQ(run(), frame({}));
+    EXPECT_EQ(readFile(case_ / L"out\\ro.txt"), "newer");
+    EXPECT_FALSE(GetFileAttributesW((case_ / L"out\\ro.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
+    // A move of a read-only file within the volume, times kept.
+    host.options.method = TransferMethod::Move;
+    SetFileAttributesW((case_ / L"src\\ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    host.options.destination = case_ / L"moved";
+    EXPECT_EQ(run(), frame({}));
+    EXPECT_EQ(readFile(case_ / L"moved\\ro.txt"), "newer");
+    EXPECT_EQ(fileTimes(case_ / L"moved\\ro.txt").written, ticksAt(31));
+    EXPECT_TRUE(listTree(case_ / L"src").empty());
+    host.options.method = TransferMethod::Copy;
+  }
+  setReplaceMethod(ReplaceMethod::Automatic);
 }

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <new>
 
 #include "base/program_folder.h"
 #include "base/run_state.h"
 #include "base/texts.h"
 #include "engine/extraction_run.h"
+#include "engine/file_ops.h"
 #include "log/run_log.h"
 #include "support/log_capture.h"
 
@@ -127,6 +129,24 @@ TEST_F(ExtractionRun, DestinationThatIsNoFullPathTransfersNothing) {
   }
   SetCurrentDirectoryW(previous);
   EXPECT_EQ(listTree(data.path()), std::vector<std::wstring>{L"a\\x.txt"});
+}
+
+// Memory running out in the middle of a run ends it as stopped, with a
+// line that says why.
+TEST_F(ExtractionRun, AnAllocationFailureEndsTheRunWithItsReason) {
+  writeFile(data / L"a\\x.txt", "x");
+  host.options.sources = {data / L"a"};
+  setFileOperationHook([](const wchar_t*, const std::wstring&) { throw std::bad_alloc(); });
+  run();
+  setFileOperationHook(nullptr);
+  EXPECT_EQ(messages(logLines()),
+            (std::vector<std::wstring>{L"確認:抽出処理開始。",
+                                       std::wstring(L"エラー:") + texts::kErrOutOfMemory,
+                                       L"確認:抽出処理中止。"}));
+  ASSERT_EQ(host.messages.size(), 1u);
+  EXPECT_EQ(host.messages[0].text, L"抽出処理を中止しました。");
+  EXPECT_EQ(host.idleCalls, 1);
+  EXPECT_FALSE(runState.running);
 }
 
 TEST_F(ExtractionRun, CancelDuringTheScanSkipsTheTransfer) {

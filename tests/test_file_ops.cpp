@@ -52,8 +52,8 @@ TEST(LongPath, DestinationsBecomeValidBases) {
     EXPECT_EQ(isFullDestination(c.input), *c.input != L'\0') << c.input;
   }
   // Texts that depend on the current folder (or drive) name no folder.
-  for (const wchar_t* relative : {L"out", L"\\out", L"/out", L"D:out", L".\\out", L"..", L"\\\\.\\C:\\x",
-                                  L"\\\\", L"1:\\x"})
+  for (const wchar_t* relative :
+       {L"out", L"\\out", L"/out", L"D:out", L".\\out", L"..", L"\\\\.\\C:\\x", L"\\\\", L"1:\\x"})
     EXPECT_FALSE(isFullDestination(relative)) << relative;
 
   const PathCase plain[] = {
@@ -125,23 +125,27 @@ TEST(FileOps, CopyReplacesTheTargetWithoutLeavingATemporaryFile) {
 }
 
 TEST(FileOps, FailedCopyKeepsTheOldTarget) {
-  TempFolder temp;
-  writeFile(temp / L"src\\a.txt", "new bytes");
-  writeFile(temp / L"dst\\a.txt", "old target");
-  makeFolders(temp / L"dst\\folder.txt");
-  std::wstring target = L"\\\\?\\" + temp.path() + L"\\dst\\a.txt";
-  {
-    LockedFile lock(temp / L"src\\a.txt");
-    ASSERT_TRUE(lock.locked());
-    EXPECT_FALSE(copyFileSafely(temp / L"src\\a.txt", target));
+  for (ReplaceMethod method : {ReplaceMethod::Platform, ReplaceMethod::Rename}) {
+    setReplaceMethod(method);
+    TempFolder temp;
+    writeFile(temp / L"src\\a.txt", "new bytes");
+    writeFile(temp / L"dst\\a.txt", "old target");
+    makeFolders(temp / L"dst\\folder.txt");
+    std::wstring target = L"\\\\?\\" + temp.path() + L"\\dst\\a.txt";
+    {
+      LockedFile lock(temp / L"src\\a.txt");
+      ASSERT_TRUE(lock.locked());
+      EXPECT_FALSE(copyFileSafely(temp / L"src\\a.txt", target));
+    }
+    EXPECT_EQ(readFile(temp / L"dst\\a.txt"), "old target");
+    // A folder in the way: the copy succeeds into the temporary file, the
+    // replacement fails, and the temporary file goes again.
+    EXPECT_FALSE(
+        copyFileSafely(temp / L"src\\a.txt", L"\\\\?\\" + temp.path() + L"\\dst\\folder.txt"));
+    EXPECT_TRUE(folderExists(temp / L"dst\\folder.txt"));
+    EXPECT_EQ(listFolder(temp / L"dst"), (std::vector<std::wstring>{L"a.txt", L"folder.txt"}));
   }
-  EXPECT_EQ(readFile(temp / L"dst\\a.txt"), "old target");
-  // A folder in the way: the copy succeeds into the temporary file, the
-  // replacement fails, and the temporary file goes again.
-  EXPECT_FALSE(
-      copyFileSafely(temp / L"src\\a.txt", L"\\\\?\\" + temp.path() + L"\\dst\\folder.txt"));
-  EXPECT_TRUE(folderExists(temp / L"dst\\folder.txt"));
-  EXPECT_EQ(listFolder(temp / L"dst"), (std::vector<std::wstring>{L"a.txt", L"folder.txt"}));
+  setReplaceMethod(ReplaceMethod::Automatic);
 }
 
 TEST(FileOps, MoveRefusesAnExistingTarget) {

@@ -279,6 +279,42 @@ TEST_F(Transfer, DestinationFormsAreNormalised) {
   }
 }
 
+// Temporaries: a scan never gathers one; the transfer removes those of
+// processes that have ended from every existing folder it works in, keeps
+// those of live ones, and leaves none of its own.
+TEST_F(Transfer, TemporariesOfDeadRunsGoAndAreNeverGathered) {
+  FILETIME created, exited, kernel, user;
+  GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+  DWORD second = static_cast<DWORD>(toTicks(created) / 10000000);
+  std::wstring live = formatText(L"~ostrelle-%lx-%lx-7.tmp", GetCurrentProcessId(), second);
+  std::wstring reused = formatText(L"~ostrelle-%lx-%lx-7.tmp", GetCurrentProcessId(), second + 1);
+  writeFile(temp / L"src\\a.txt", "a");
+  writeFile(temp / L"src\\~ostrelle-notes.tmp", "a user's file");
+  writeFile(temp / L"src\\~ostrelle-7ffffff0-1-9.tmp", "half a copy");
+  writeFile(temp / L"src\\~OSTRELLE-7FFFFFF0-1.TMP\\x.txt", "in a staging folder");
+  writeFile(temp / L"src\\sub\\b.txt", "b");
+  writeFile(temp / L"out\\~ostrelle-7ffffff0-1-0.tmp", "dead");
+  writeFile(temp / L"out\\~ostrelle-7ffffff1-2.tmp\\~ostrelle-7ffffff1-2-0.tmp", "dead staging");
+  writeFile(temp / L"out\\~ostrelle-1c-3.tmp", "older form");
+  writeFile(temp / (L"out\\" + live), "this run's own");
+  writeFile(temp / (L"out\\" + reused), "an ended process whose id was reused");
+  writeFile(temp / L"out\\sub\\~ostrelle-7ffffff0-1-1.tmp", "dead, one level down");
+  writeFile(temp / L"elsewhere\\~ostrelle-7ffffff0-1-2.tmp", "not in the destination");
+  options.logTransfers = true;
+  LogCapture log;
+  run({temp / L"src"}, temp / L"out");
+  EXPECT_EQ(listTree(temp / L"out"),
+            (Names{L"a.txt", L"sub\\b.txt", live, L"~ostrelle-notes.tmp"}));
+  EXPECT_EQ(log.lines().size(), 3u);
+  EXPECT_TRUE(fileExists(temp / L"elsewhere\\~ostrelle-7ffffff0-1-2.tmp"));
+  for (const wchar_t* name : {L"~ostrelle-1-2.tmp", L"~OSTRELLE-ab-CD-0.TMP"})
+    EXPECT_TRUE(isTemporaryName(name)) << name;
+  for (const wchar_t* name :
+       {L"~ostrelle-notes.tmp", L"~ostrelle-1.tmp", L"~ostrelle-1--2.tmp", L"~ostrelle-1-2.tmp.txt",
+        L"ostrelle-1-2.tmp", L"~ostrelle-123456789-1.tmp"})
+    EXPECT_FALSE(isTemporaryName(name)) << name;
+}
+
 TEST_F(Transfer, DriveRootAsDestination) {
   // "C:\" becomes the base "C:"; the existence test must look at the root.
   std::wstring name = formatText(L"ostrelle-root-test-%lu", GetCurrentProcessId());

@@ -210,3 +210,66 @@ LockedFile::LockedFile(const std::wstring& path)
 LockedFile::~LockedFile() {
   if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
 }
+
+namespace {
+
+// The Linux path of a Windows path under Wine; "" elsewhere.
+std::string unixPathOf(const std::wstring& path) {
+  using ToUnix = char*(CDECL*)(const wchar_t*);
+  auto toUnix = reinterpret_cast<ToUnix>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name"));
+  if (!toUnix) return {};
+  char* unix = toUnix(path.c_str());
+  if (!unix) return {};
+  std::string out(unix);
+  HeapFree(GetProcessHeap(), 0, unix);
+  return out;
+}
+
+// Starts a Linux program under Wine.  Wine runs it apart from the process
+// it hands back (whose end and exit code say nothing), so callers wait for
+// the program's effect instead.
+bool startUnix(const wchar_t* program, const std::wstring& arguments) {
+  std::wstring command = std::wstring(program) + L" " + arguments;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessW(program, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &info))
+    return false;
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  return true;
+}
+
+bool waitUntil(const std::wstring& path, bool present) {
+  for (int i = 0; i < 500; ++i) {
+    if ((GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) == present) return true;
+    Sleep(10);
+  }
+  return false;
+}
+
+std::wstring quoted(const std::string& unixPath) { return L"\"" + fromUtf8(unixPath) + L"\""; }
+
+}  // namespace
+
+bool makeFolderLink(const std::wstring& link, const std::wstring& target) {
+  std::string from = unixPathOf(link), to = unixPathOf(target);
+  if (from.empty() || to.empty()) {
+    using MakeLink = BOOLEAN(WINAPI*)(const wchar_t*, const wchar_t*, DWORD);
+    auto makeLink = reinterpret_cast<MakeLink>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "CreateSymbolicLinkW"));
+    return makeLink && makeLink(link.c_str(), target.c_str(), 1 /* directory */) != 0;
+  }
+  return startUnix(L"Z:\\bin\\ln", L"-s " + quoted(to) + L" " + quoted(from)) &&
+         waitUntil(link, true);
+}
+
+void removeFolderLink(const std::wstring& link) {
+  std::string path = unixPathOf(link);
+  if (path.empty())
+    RemoveDirectoryW(link.c_str());
+  else if (startUnix(L"Z:\\bin\\rm", L"-f " + quoted(path)))
+    waitUntil(link, false);
+}

@@ -49,6 +49,13 @@ std::vector<std::wstring> listFolder(const std::wstring& folder);
 // Every file below `folder`, as relative paths with "\", sorted.
 std::vector<std::wstring> listTree(const std::wstring& folder);
 
+// A folder link at `link` that leads to `target`: under Wine a symbolic
+// link made by the system's ln (Wine's own call makes none), on Windows a
+// directory symbolic link.  removeFolderLink takes the link away, never
+// what it leads to.
+bool makeFolderLink(const std::wstring& link, const std::wstring& target);
+void removeFolderLink(const std::wstring& link);
+
 // The small file system mounted for disk-full tests (OSTRELLE_DISKFULL, a
 // Linux path, seen here as Z:\...), or "" when none was mounted.
 std::wstring smallDisk();
