@@ -6,9 +6,11 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/wine-env.sh"
 build="${OSTRELLE_BUILD:-$OSTRELLE_DEFAULT_BUILD}"
 "$root/scripts/build.sh"
+xp_exe="$build/Ostrelle.exe"
 if [ "$OSTRELLE_ARCH" != i686 ]; then
   # The tests run on the 64-bit build here; the program itself is 32-bit.
   OSTRELLE_ARCH=i686 OSTRELLE_BUILD="$root/build" "$root/scripts/build.sh" --target ostrelle
+  xp_exe="$root/build/Ostrelle.exe"
 fi
 
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all
@@ -49,4 +51,8 @@ wineserver -p 2>/dev/null || true
 wine cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
 
 cd "$build"
-ctest --output-on-failure "$@"
+status=0
+ctest --output-on-failure "$@" || status=$?
+# The 32-bit program must start on Windows XP SP3: it may import only what XP has.
+"$root/scripts/check-xp-imports.sh" "$xp_exe" || status=1
+exit "$status"
