@@ -224,7 +224,8 @@ std::vector<DWORD> temporaryFields(std::wstring_view name) {
       if (digits == 0) return {};
       fields.push_back(0);
       digits = 0;
-    } else if (iswxdigit(c) && c < 0x80 && ++digits <= 8) {
+    } else if (((c >= L'0' && c <= L'9') || ((c | 0x20) >= L'a' && (c | 0x20) <= L'f')) &&
+               ++digits <= 8) {
       unsigned value = c <= L'9' ? c - L'0' : (c | 0x20) - L'a' + 10;
       fields.back() = fields.back() * 16 + value;
     } else {
