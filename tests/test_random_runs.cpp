@@ -4,7 +4,8 @@
 // Every case builds random sources in a folder of its own (names that differ
 // only in ASCII case, non-ASCII names, names outside the BMP, 255-character
 // names, folders deeper than MAX_PATH, empty folders, a file in one source
-// where another has a folder), picks one combination of the options, locks
+// where another has a folder, read-only files, folder links back to a folder
+// above them), picks one combination of the options, locks
 // some files (for the whole run, or from the moment the transfer starts),
 // prepares a destination (absent, present with old files, blocked, a file,
 // under a missing parent) and perhaps cancels the run somewhere.  The model
@@ -149,6 +150,10 @@ struct Item {
 };
 using World = std::map<std::wstring, Item>;
 
+// Folded relative paths of the folder links of the current case: the world
+// records them as folders and never reads through them (they loop).
+std::map<std::wstring, std::wstring> caseLinks;  // folded -> as written
+
 void readInto(const std::wstring& root, const std::wstring& rel, World& world,
               std::vector<std::string>& oddities) {
   std::wstring folder = L"\\\\?\\" + join(root, rel);
@@ -165,7 +170,7 @@ void readInto(const std::wstring& root, const std::wstring& rel, World& world,
     if (!item.folder) {
       item.bytes = readFile(root + L"\\" + item.rel);
       item.written = toTicks(data.ftLastWriteTime);
-    } else {
+    } else if (!caseLinks.count(fsFold(item.rel))) {
       subfolders.push_back(item.rel);
     }
     std::wstring key = fsFold(item.rel);
@@ -226,6 +231,7 @@ struct GenFile {
   uint64_t time = 0;
   bool lockedForRun = false;      // held open with no sharing for the whole run
   bool lockedAtTransfer = false;  // held open from the moment the transfer starts
+  bool readOnly = false;
 };
 
 struct GenFolder {
@@ -233,6 +239,7 @@ struct GenFolder {
   std::wstring rel;
   std::vector<GenFolder> folders;
   std::vector<GenFile> files;
+  std::wstring linkTo;  // not empty: a folder link to this folder above it (rel)
 };
 
 struct Source {
@@ -369,6 +376,15 @@ class TreeBuilder {
       folder.folders.push_back(std::move(child));
     }
     if (depth == 0 && rng_.chance(12) && take(taken, folder.rel, L"deep")) addDeepChain(folder);
+    // A link back to this folder or the one above it: a loop the scan must
+    // not follow.
+    if (rng_.chance(depth == 0 ? 8 : 4) && take(taken, folder.rel, L"loop")) {
+      GenFolder link;
+      link.name = L"loop";
+      link.rel = folder.rel + L"\\loop";
+      link.linkTo = depth > 0 && rng_.chance(50) ? parentOf(folder.rel) : folder.rel;
+      folder.folders.push_back(std::move(link));
+    }
   }
 
   void finish() {
@@ -412,6 +428,7 @@ class TreeBuilder {
     uint32_t lock = rng_.below(100);
     file.lockedForRun = lock < 4;
     file.lockedAtTransfer = lock >= 4 && lock < 9;
+    file.readOnly = rng_.chance(6);
     folder.files.push_back(std::move(file));
   }
 
@@ -445,11 +462,22 @@ class TreeBuilder {
   uint64_t& unique_;
 };
 
-void writeSourceTree(const std::wstring& caseFolder, const GenFolder& folder) {
+// Writes the files and folders; the folder links are collected, to be made
+// all at once.
+void writeSourceTree(const std::wstring& caseFolder, const GenFolder& folder, FolderLinks& links) {
+  if (!folder.linkTo.empty()) {
+    links.emplace_back(caseFolder + L"\\" + folder.rel, caseFolder + L"\\" + folder.linkTo);
+    caseLinks[fsFold(folder.rel)] = folder.rel;
+    return;
+  }
   makeFolders(caseFolder + L"\\" + folder.rel);
-  for (const GenFile& file : folder.files)
+  for (const GenFile& file : folder.files) {
     writeFile(caseFolder + L"\\" + file.rel, file.bytes, file.time);
-  for (const GenFolder& child : folder.folders) writeSourceTree(caseFolder, child);
+    if (file.readOnly)
+      SetFileAttributesW((L"\\\\?\\" + caseFolder + L"\\" + file.rel).c_str(),
+                         FILE_ATTRIBUTE_READONLY);
+  }
+  for (const GenFolder& child : folder.folders) writeSourceTree(caseFolder, child, links);
 }
 
 template <typename F>
@@ -553,6 +581,15 @@ class Model {
     if (!case_.options.includeSubfolders) return;
     for (const GenFolder& child : folder.folders) {
       std::wstring childPath = path + L"\\" + child.name;
+      if (!child.linkTo.empty()) {
+        // Not entered; the destination still gets the (empty) folder.
+        scanErrors.push_back({errorCategory(), fill(texts::kErrFolderLoop, {childPath})});
+        if (!case_.options.ignoreHierarchy) {
+          ModelNode& into = node.folders[fold(child.name)];
+          if (into.name.empty()) into.name = child.name;
+        }
+        continue;
+      }
       if (case_.options.ignoreHierarchy) {
         walk(child, node, childPath);
       } else {
@@ -788,6 +825,9 @@ void prepareDestination(Case& c, const Model& model, Rng& rng, const std::wstrin
           uint32_t r = rng.below(100);
           if (r < 12 || (entry.winner->lockedAtTransfer && r < 60)) {
             tryWrite(target, "OLD|" + narrow(target), ticksAt(50));
+            // A read-only old target is replaced like any other.
+            if (rng.chance(20))
+              SetFileAttributesW((L"\\\\?\\" + target).c_str(), FILE_ATTRIBUTE_READONLY);
             if (rng.chance(25))
               c.lockedTargets.insert(fsFold(join(c.destinationRel, join(below, entry.name))));
             else if (rng.chance(30))
@@ -945,8 +985,10 @@ Outcome runCase(Case& c, const std::wstring& caseFolder, PhaseTimes& phases, boo
   std::vector<std::string>& problems = outcome.problems;
   Rng rng(caseSeed(c.seed, c.index) ^ 0x5DEECE66DULL);
 
+  FolderLinks links;
   for (const Source& s : c.sources)
-    if (s.exists) writeSourceTree(caseFolder, s.root);
+    if (s.exists) writeSourceTree(caseFolder, s.root, links);
+  if (!makeFolderLinks(links)) problems.push_back("setup: folder links were not made");
 
   std::vector<std::string> oddities;
   World generated = readWorld(caseFolder, oddities);
@@ -1305,7 +1347,11 @@ TEST(RandomRuns, WholeRunsMatchTheModelAndKeepEveryFile) {
   for (uint64_t index = first; index < last && failures < 5; ++index) {
     TempFolder caseFolder;
     Case c = makeCase(seed, index, caseFolder.path());
+    caseLinks.clear();
     Outcome outcome = runCase(c, caseFolder.path(), phases, verbose);
+    std::vector<std::wstring> links;
+    for (const auto& [key, rel] : caseLinks) links.push_back(caseFolder.path() + L"\\" + rel);
+    removeFolderLinks(links);
     runSeconds += outcome.seconds;
     ++endings[outcome.ending];
     if (!outcome.problems.empty()) {

@@ -250,26 +250,47 @@ bool waitUntil(const std::wstring& path, bool present) {
   return false;
 }
 
-std::wstring quoted(const std::string& unixPath) { return L"\"" + fromUtf8(unixPath) + L"\""; }
-
 }  // namespace
 
-bool makeFolderLink(const std::wstring& link, const std::wstring& target) {
-  std::string from = unixPathOf(link), to = unixPathOf(target);
-  if (from.empty() || to.empty()) {
+std::wstring quotedUnix(const std::wstring& path) {
+  return L"'" + fromUtf8(unixPathOf(withLongPrefix(path))) + L"'";
+}
+
+bool makeFolderLinks(const FolderLinks& links) {
+  if (links.empty()) return true;
+  if (unixPathOf(withLongPrefix(links.front().first)).empty()) {
     using MakeLink = BOOLEAN(WINAPI*)(const wchar_t*, const wchar_t*, DWORD);
     auto makeLink = reinterpret_cast<MakeLink>(
         GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "CreateSymbolicLinkW"));
-    return makeLink && makeLink(link.c_str(), target.c_str(), 1 /* directory */) != 0;
+    bool all = makeLink != nullptr;
+    for (const auto& [link, target] : links)
+      all = all && makeLink(link.c_str(), target.c_str(), 1 /* directory */) != 0;
+    return all;
   }
-  return startUnix(L"Z:\\bin\\ln", L"-s " + quoted(to) + L" " + quoted(from)) &&
-         waitUntil(link, true);
+  // The long forms keep names that end in a dot or a space.
+  std::wstring script;
+  for (const auto& [link, target] : links)
+    script += L"ln -s " + quotedUnix(target) + L" " + quotedUnix(link) + L";";
+  if (!startUnix(L"Z:\\bin\\sh", L"-c \"" + script + L"\"")) return false;
+  for (const auto& entry : links)
+    if (!waitUntil(withLongPrefix(entry.first), true)) return false;
+  return true;
 }
 
-void removeFolderLink(const std::wstring& link) {
-  std::string path = unixPathOf(link);
-  if (path.empty())
-    RemoveDirectoryW(link.c_str());
-  else if (startUnix(L"Z:\\bin\\rm", L"-f " + quoted(path)))
-    waitUntil(link, false);
+void removeFolderLinks(const std::vector<std::wstring>& links) {
+  if (links.empty()) return;
+  if (unixPathOf(withLongPrefix(links.front())).empty()) {
+    for (const std::wstring& link : links) RemoveDirectoryW(link.c_str());
+    return;
+  }
+  std::wstring arguments = L"-f";
+  for (const std::wstring& link : links) arguments += L" " + quotedUnix(link);
+  if (!startUnix(L"Z:\\bin\\sh", L"-c \"rm " + arguments + L"\"")) return;
+  for (const std::wstring& link : links) waitUntil(withLongPrefix(link), false);
 }
+
+bool makeFolderLink(const std::wstring& link, const std::wstring& target) {
+  return makeFolderLinks({{link, target}});
+}
+
+void removeFolderLink(const std::wstring& link) { removeFolderLinks({link}); }

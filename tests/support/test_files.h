@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 // A new empty folder under the system's temp folder, removed with its
@@ -55,6 +56,10 @@ std::vector<std::wstring> listTree(const std::wstring& folder);
 // what it leads to.
 bool makeFolderLink(const std::wstring& link, const std::wstring& target);
 void removeFolderLink(const std::wstring& link);
+// The same for many at once (one program started for all of them).
+using FolderLinks = std::vector<std::pair<std::wstring, std::wstring>>;  // link, target
+bool makeFolderLinks(const FolderLinks& links);
+void removeFolderLinks(const std::vector<std::wstring>& links);
 
 // The small file system mounted for disk-full tests (OSTRELLE_DISKFULL, a
 // Linux path, seen here as Z:\...), or "" when none was mounted.
