@@ -1,6 +1,8 @@
 #include "engine/file_ops.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -309,12 +311,62 @@ bool replaceExisting(const std::wstring& temporary, const std::wstring& to) {
   return MoveFileExW(temporary.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
 }
 
+// NtSetInformationFile's rename of an open file: a new name only.
+struct RenameInformation {
+  BOOLEAN replaceIfExists;
+  HANDLE rootDirectory;
+  ULONG fileNameLength;
+  WCHAR fileName[1];
+};
+using SetInformationFile = LONG(WINAPI*)(HANDLE, void* ioStatus, void* information, ULONG length,
+                                         int informationClass);
+constexpr int kFileRenameInformation = 10;
+
+SetInformationFile setInformationFile() {
+  static const auto function = reinterpret_cast<SetInformationFile>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtSetInformationFile")));
+  return function;
+}
+
+// Sets the times of the copy `temporary` and gives it the new name `to`
+// through one open.  False (nothing renamed) when any step fails; the
+// caller then goes the way of names.
+bool setTimesAndRename(const std::wstring& temporary, const std::wstring& to,
+                       const FileTimes& times) {
+  SetInformationFile setInformation = setInformationFile();
+  if (!setInformation || !hasLongPrefix(to)) return false;
+  FileHandle file(CreateFileW(temporary.c_str(), DELETE | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE, 0,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  SetFileTime(file.get(), &times.created, &times.accessed, &times.written);
+  // The system's own form of "\\?\" paths is "\??\".
+  std::wstring ntName = L"\\??\\" + to.substr(4);
+  std::vector<char> buffer(offsetof(RenameInformation, fileName) +
+                           (ntName.size() + 1) * sizeof(wchar_t));
+  auto* rename = reinterpret_cast<RenameInformation*>(buffer.data());
+  rename->replaceIfExists = FALSE;
+  rename->rootDirectory = nullptr;
+  rename->fileNameLength = static_cast<ULONG>(ntName.size() * sizeof(wchar_t));
+  std::copy(ntName.begin(), ntName.end(), rename->fileName);
+  ULONG_PTR ioStatus[2] = {};
+  return setInformation(file.get(), ioStatus, rename, static_cast<ULONG>(buffer.size()),
+                        kFileRenameInformation) >= 0;
+}
+
 // Gives the complete copy `temporary` the name `to`: a new name at once; an
 // existing file is replaced, also a read-only one, and the result carries
 // the copy's attributes; a folder of that name stays.  The temporary file
 // is gone afterwards either way, unless the answer is ERROR_NOT_SAME_DEVICE
 // (then the caller makes the copy again beside the target).
-bool placeTemporary(const std::wstring& temporary, const std::wstring& to) {
+bool placeTemporary(const std::wstring& temporary, const std::wstring& to, const FileTimes* times,
+                    bool* timesSet) {
+  // With times to set, one open of the copy sets them and gives it its name
+  // (a new one only): the request for the name is the one the rename below
+  // would make anyway, and the open to set the times afterwards is saved.
+  if (times && setTimesAndRename(temporary, to, *times)) {
+    if (timesSet) *timesSet = true;
+    return true;
+  }
   if (MoveFileExW(temporary.c_str(), to.c_str(), 0)) return true;
   DWORD error = GetLastError();
   if (error == ERROR_NOT_SAME_DEVICE) return false;
@@ -413,20 +465,22 @@ std::wstring StagingArea::newTemporary() {
 
 void setReplaceMethod(ReplaceMethod method) { replaceMethod = static_cast<int>(method); }
 
-bool copyFileSafely(const std::wstring& source, const std::wstring& target, StagingArea* staging) {
+bool copyFileSafely(const std::wstring& source, const std::wstring& target, StagingArea* staging,
+                    const FileTimes* times, bool* timesSet) {
   notify(L"copy", source);
+  if (timesSet) *timesSet = false;
   std::wstring from = apiPath(source), to = apiPath(target);
   std::wstring folder = folderOf(to);
   if (from.empty() || folder.empty()) return false;
   std::wstring temporary;
   if (!copyToTemporary(from, folder, staging, temporary)) return false;
-  if (placeTemporary(temporary, to)) return true;
+  if (placeTemporary(temporary, to, times, timesSet)) return true;
   if (GetLastError() != ERROR_NOT_SAME_DEVICE) return false;
   // The target folder is on another volume than the staging area (a
   // mounted folder or a link below the destination): copy beside it.
   removeFile(temporary);
   if (!copyToTemporary(from, folder, nullptr, temporary)) return false;
-  return placeTemporary(temporary, to);
+  return placeTemporary(temporary, to, times, timesSet);
 }
 
 bool moveFile(const std::wstring& source, const std::wstring& target, StagingArea* staging) {

@@ -107,8 +107,11 @@ class StagingArea {
 // one step.  An existing target is replaced like any other file, also a
 // read-only one; the result carries the source's attributes.  On failure the
 // temporary file goes and the old target stays as it was.
+// With `times`, a copy that arrives under a new name gets them as it takes
+// the name (`timesSet` then says so); otherwise the caller sets them.
 bool copyFileSafely(const std::wstring& source, const std::wstring& target,
-                    StagingArea* staging = nullptr);
+                    StagingArea* staging = nullptr, const FileTimes* times = nullptr,
+                    bool* timesSet = nullptr);
 // Moves; fails when the target exists.  To another volume the file is copied
 // under a temporary name first and the source removed only after the copy
 // has its name.

@@ -50,8 +50,10 @@ void transferFile(const RunOptions& options, const FileEntry& entry, const std::
   }
   std::wstring target = targetPath + L"\\";
   target.append(entry.name, entry.nameLength);
+  bool timesSet = false;
   if (options.copies()) {
-    if (!copyFileSafely(sourceLong, target, &staging)) {
+    if (!copyFileSafely(sourceLong, target, &staging, options.keepTimeStamps ? &times : nullptr,
+                        &timesSet)) {
       logError(texts::kErrCopy, source);
       return;
     }
@@ -66,7 +68,7 @@ void transferFile(const RunOptions& options, const FileEntry& entry, const std::
   }
   // Only a failed open is reported; the target then keeps the times the
   // copy or move gave it.
-  if (options.keepTimeStamps && !writeFileTimes(target, times))
+  if (options.keepTimeStamps && !timesSet && !writeFileTimes(target, times))
     logError(texts::kErrOpenForWrite, target);
 }
 
