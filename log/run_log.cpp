@@ -133,7 +133,7 @@ bool ensureLogFolder(UserPrompt& prompt) {
   return false;
 }
 
-bool openRunLog(UserPrompt& prompt, const RunOptions& options) {
+bool openRunLog(UserPrompt& prompt, const RunOptions& options, const wchar_t* startLine) {
   if (!ensureLogFolder(prompt)) return false;
   SYSTEMTIME now;
   GetLocalTime(&now);
@@ -150,7 +150,7 @@ bool openRunLog(UserPrompt& prompt, const RunOptions& options) {
   runState.errorLogged = false;
   writeSettingsHeader(options);
   writeText(L"\n" + std::wstring(100, L'*') + L"\n\n");
-  writeLogLine(texts::kCategoryNotice, texts::kRunStarted);
+  writeLogLine(texts::kCategoryNotice, startLine ? startLine : texts::kRunStarted);
   return true;
 }
 
