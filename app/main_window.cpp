@@ -118,12 +118,14 @@ void startRunOfKind(HWND window, bool preview) {
   // sources listed now: folders dropped onto the list while it runs are kept
   // for the next run and never shift the entries under the running scan.
   RunOptions options = readRunOptions(window);
-  if (preview) {
-    // A look, not an act: the settings file and the history stay as they are.
-  } else if (auto history = saveSettings(window, storedSettingsOf(options, state->history),
-                                         options.destination)) {
-    state->history = *history;
-    showHistory(window, *history, options.destination);
+  // A preview is a look, not an act: the settings file and the history stay
+  // as they are.
+  if (!preview) {
+    if (auto history = saveSettings(window, storedSettingsOf(options, state->history),
+                                    options.destination)) {
+      state->history = *history;
+      showHistory(window, *history, options.destination);
+    }
   }
   state->host.setOptions(std::move(options));
 
