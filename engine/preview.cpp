@@ -131,9 +131,12 @@ class Planner {
     std::wstring plain = plainPathOf(target);
     bool canMake = kind == Kind::Absent;
     if (canMake && isDestination) {
+      // Asked with a trailing backslash, which the root of a share needs
+      // and any folder takes.
       std::wstring parent = parentOf(target);
-      Kind up = parent.empty() ? Kind::Absent : kindOf(parent, false);
-      canMake = up == Kind::Folder || up == Kind::NewFolder;
+      DWORD attributes =
+          parent.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW((parent + L"\\").c_str());
+      canMake = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
     }
     if (!canMake) {
       logLine(texts::kCategoryError, texts::kErrCreateTarget, plain);
