@@ -1,7 +1,10 @@
 #include "app/main_window.h"
 
+#include <objbase.h>
+
 #include "app/about_box.h"
 #include "app/folder_inputs.h"
+#include "app/taskbar_progress.h"
 #include "base/program_folder.h"
 #include "base/run_state.h"
 #include "base/texts.h"
@@ -20,7 +23,15 @@ struct MainWindowState {
   explicit MainWindowState(HWND window) : host(window) {}
   MainWindowHost host;
   DestinationHistory history;
+  TaskbarProgress taskbar;
+  bool comInitialised = false;  // by the taskbar, on this thread
 };
+
+// The taskbar button follows a run from a timer, a few times a second,
+// whatever the number of files; the run's end is shown at once.
+constexpr UINT_PTR kProgressTimer = 1;
+constexpr UINT kProgressInterval = 250;  // milliseconds
+constexpr UINT kShowProgress = WM_APP + 1;
 
 // Disabled in this order while a run is active.  The source list, the run
 // button, Readme and About stay enabled.
@@ -74,6 +85,75 @@ void onInitDialog(HWND window) {
   initMainWindow(window);
 }
 
+// Shows the run's progress on the taskbar button; once no run is active the
+// button is cleared and the timer stops.
+void showProgress(HWND window) {
+  MainWindowState* state = stateOf(window);
+  if (!state) return;
+  ProgressView view = currentProgressView();
+  state->taskbar.show(view);
+  if (view.mode == ProgressMode::None) KillTimer(window, kProgressTimer);
+}
+
+// The button exists now (or again, after the taskbar was restarted): its
+// progress may be set from here on.
+void onTaskbarButtonCreated(HWND window) {
+  MainWindowState* state = stateOf(window);
+  if (!state) return;
+  if (!state->comInitialised) state->comInitialised = SUCCEEDED(CoInitialize(nullptr));
+  state->taskbar.attach(createTaskbarDisplay(window));
+  showProgress(window);
+}
+
+// A run or a preview: busy state, the options of this moment, the thread.
+// Only a run saves the settings and promotes its destination.
+void startRunOfKind(HWND window, bool preview) {
+  MainWindowState* state = stateOf(window);
+  if (!state) return;
+  runState.running = true;
+  runState.cancelRequested = false;
+  HANDLE thread = nullptr;
+  try {
+    enterBusyState(window);
+
+    // The run works on the options of this moment.  In particular it scans
+    // the sources listed now: folders dropped onto the list while it runs
+    // are kept for the next run and never shift the entries under the
+    // running scan.
+    RunOptions options = readRunOptions(window);
+    // A preview is a look, not an act: the settings file and the history
+    // stay as they are.
+    if (!preview) {
+      if (auto history = saveSettings(window, storedSettingsOf(options, state->history),
+                                      options.destination)) {
+        state->history = *history;
+        showHistory(window, *history, options.destination);
+      }
+    }
+    state->host.setOptions(std::move(options));
+
+    runProgress.start();
+    SetTimer(window, kProgressTimer, kProgressInterval, nullptr);
+    showProgress(window);
+    thread =
+        startRunThread(preview ? runPreview : runExtraction, static_cast<RunHost*>(&state->host));
+  } catch (...) {
+    // Out of memory before the run's thread exists: no run will hand the
+    // window back, so it comes back to idle here, as when the thread cannot
+    // be made.
+    thread = nullptr;
+  }
+  if (thread) {
+    CloseHandle(thread);
+    return;
+  }
+  runProgress.phase = RunPhase::Ended;
+  showProgress(window);
+  MessageBoxW(window, texts::kThreadFailed, texts::kAppName, MB_ICONERROR | MB_OK);
+  enterIdleState(window);
+  runState.running = false;
+}
+
 void onClose(HWND window) {
   if (runState.running.load()) {
     runState.cancelRequested = true;
@@ -121,6 +201,9 @@ bool onCommand(HWND window, int id) {
     case IDC_LOG_MENU:
       showLogMenu(window);
       return true;
+    case IDM_PREVIEW:
+      startPreview(window);
+      return true;
     default:
       return handleLogMenuCommand(window, id);
   }
@@ -129,6 +212,11 @@ bool onCommand(HWND window, int id) {
 void onNcDestroy(HWND window) {
   MainWindowState* state = stateOf(window);
   SetWindowLongPtrW(window, DWLP_USER, 0);
+  if (!state) return;
+  // The taskbar object goes before COM does, on the thread that made both.
+  state->taskbar.attach(nullptr);
+  if (state->comInitialised) CoUninitialize();
+  state->comInitialised = false;
   // A run that outlives the window (its close-waiter could not start) still
   // uses the host; the process ends right after, so it is left allocated.
   if (!runState.running.load()) delete state;
@@ -147,6 +235,10 @@ INT_PTR showMainWindow(HINSTANCE module) {
 
 INT_PTR CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
   try {
+    if (message == taskbarButtonCreatedMessage() && message != 0) {
+      onTaskbarButtonCreated(window);
+      return TRUE;
+    }
     switch (message) {
       case WM_INITDIALOG:
         onInitDialog(window);
@@ -156,6 +248,13 @@ INT_PTR CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return TRUE;
       case WM_COMMAND:
         return onCommand(window, LOWORD(wParam)) ? TRUE : FALSE;
+      case WM_TIMER:
+        if (wParam != kProgressTimer) return FALSE;
+        showProgress(window);
+        return TRUE;
+      case kShowProgress:
+        showProgress(window);
+        return TRUE;
       case WM_NCDESTROY:
         onNcDestroy(window);
         return FALSE;
@@ -241,41 +340,9 @@ StoredSettings storedSettingsOf(const RunOptions& options, const DestinationHist
   return settings;
 }
 
-void startRun(HWND window) {
-  MainWindowState* state = stateOf(window);
-  if (!state) return;
-  runState.running = true;
-  runState.cancelRequested = false;
-  HANDLE thread = nullptr;
-  try {
-    enterBusyState(window);
+void startRun(HWND window) { startRunOfKind(window, false); }
 
-    // The run works on the options of this moment.  In particular it scans
-    // the sources listed now: folders dropped onto the list while it runs
-    // are kept for the next run and never shift the entries under the
-    // running scan.
-    RunOptions options = readRunOptions(window);
-    if (auto history =
-            saveSettings(window, storedSettingsOf(options, state->history), options.destination)) {
-      state->history = *history;
-      showHistory(window, *history, options.destination);
-    }
-    state->host.setOptions(std::move(options));
-    thread = startRunThread(runExtraction, static_cast<RunHost*>(&state->host));
-  } catch (...) {
-    // Out of memory before the run's thread exists: no run will hand the
-    // window back, so it comes back to idle here, as when the thread cannot
-    // be made.
-    thread = nullptr;
-  }
-  if (thread) {
-    CloseHandle(thread);
-    return;
-  }
-  MessageBoxW(window, texts::kThreadFailed, texts::kAppName, MB_ICONERROR | MB_OK);
-  enterIdleState(window);
-  runState.running = false;
-}
+void startPreview(HWND window) { startRunOfKind(window, true); }
 
 void enterBusyState(HWND window) {
   for (int id : kBusyControls) EnableWindow(GetDlgItem(window, id), FALSE);
@@ -290,6 +357,9 @@ void enterIdleState(HWND window) {
   EnableWindow(GetDlgItem(window, IDC_IGNORE_HIERARCHY), readSubfolderSetting());
   SetDlgItemTextW(window, IDC_RUN, texts::kRunButtonIdle);
   SetWindowTextW(window, texts::kTitleIdle);
+  // The run has ended: its progress goes from the button now, not at the
+  // next tick.  Called from the run's thread, so the window is told.
+  PostMessageW(window, kShowProgress, 0, 0);
 }
 
 DWORD WINAPI closeWaiter(LPVOID window) {

@@ -23,6 +23,9 @@ INT_PTR CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 // unknown, so a folder set beforehand (setProgramFolder, in tests) is kept.
 void initMainWindow(HWND window);
 void startRun(HWND window);
+// A preview (log menu command 2004): a run that plans instead of
+// transferring, and leaves the settings file and the history alone.
+void startPreview(HWND window);
 void enterBusyState(HWND window);
 void enterIdleState(HWND window);
 // Polls runState.running every 100 ms, then posts WM_CLOSE to the window.

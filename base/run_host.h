@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <cstdint>
 #include <string>
 
 #include "base/run_options.h"
@@ -42,3 +44,25 @@ class WindowPrompt : public UserPrompt {
  private:
   HWND owner_;
 };
+
+// How far the current run (or preview) has got, for the window's taskbar
+// button.  The window sets Starting before it creates the run's thread; the
+// run's thread then moves it on and counts the files it has handled; the
+// window reads it a few times a second.  Counting costs one atomic increment
+// per file; nothing else happens on the run's side.
+enum class RunPhase : int { Ended, Starting, Scanning, Transferring };
+
+struct RunProgress {
+  std::atomic<RunPhase> phase{RunPhase::Ended};
+  std::atomic<uint32_t> selected{0};  // files the transfer will handle
+  std::atomic<uint32_t> done{0};      // of those, handled (transferred or failed)
+
+  void start() {
+    selected = 0;
+    done = 0;
+    phase = RunPhase::Starting;
+  }
+  void fileDone() { done.fetch_add(1, std::memory_order_relaxed); }
+};
+
+inline RunProgress runProgress;

@@ -113,4 +113,18 @@ inline constexpr wchar_t kMakerPage[] = L"https://ostrelle.example/";
 inline constexpr wchar_t kLinkPrefix[] = L"URL : ";
 inline constexpr wchar_t kReadmePath[] = L"%sReadme.txt";
 
+// Preview (log menu command 2004): a run that plans the transfer and writes
+// it to its log instead of doing it.
+inline constexpr wchar_t kMenuPreview[] = L"抽出結果のプレビュー(&P)";
+inline constexpr wchar_t kCategoryPlanned[] = L"予定";
+inline constexpr wchar_t kPreviewStarted[] = L"プレビュー開始。";
+inline constexpr wchar_t kPreviewFinished[] = L"プレビュー完了。";
+inline constexpr wchar_t kPreviewCancelled[] = L"プレビュー中止。";
+inline constexpr wchar_t kPlannedCopy[] = L"「%s」から「%s」へコピーします。";
+inline constexpr wchar_t kPlannedMove[] = L"「%s」から「%s」へ移動します。";
+inline constexpr wchar_t kPlannedFolder[] = L"「%s」フォルダを作成します。";
+inline constexpr wchar_t kPreviewOutcomeDone[] =
+    L"プレビューを完了しました。ログファイルを表示しますか？";
+inline constexpr wchar_t kPreviewOutcomeCancelled[] = L"プレビューを中止しました。";
+
 }  // namespace texts

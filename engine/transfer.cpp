@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "base/run_host.h"
 #include "base/run_state.h"
 #include "base/text.h"
 #include "base/texts.h"
@@ -76,8 +77,10 @@ void transferFiles(const RunOptions& options, const FolderNode& node,
                    const std::wstring& targetPath, StagingArea& staging) {
   for (const FileEntry& entry : node.files) {
     if (cancelled()) return;
-    if (isSelected(options.targetKind, entry.sourceCount))
+    if (isSelected(options.targetKind, entry.sourceCount)) {
       transferFile(options, entry, targetPath, staging);
+      runProgress.fileDone();
+    }
   }
 }
 

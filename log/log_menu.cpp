@@ -35,6 +35,9 @@ void showLogMenu(HWND window) {
   AppendMenuW(menu.get(), MF_SEPARATOR, 0, nullptr);
   AppendMenuW(menu.get(), MF_STRING | (logTransfers ? MF_CHECKED : MF_UNCHECKED), IDM_LOG_TRANSFERS,
               texts::kMenuLogTransfers);
+  // The preview is a run of its own kind; the main window handles it.
+  AppendMenuW(menu.get(), MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(menu.get(), MF_STRING, IDM_PREVIEW, texts::kMenuPreview);
   SetForegroundWindow(window);
   // The chosen item arrives at `window` as a posted WM_COMMAND.
   TrackPopupMenu(menu.get(), TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window, nullptr);

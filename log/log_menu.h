@@ -1,6 +1,7 @@
 #pragma once
 // The log button's popup menu: show the latest log, open the log folder,
-// switch the logging of transfers.
+// switch the logging of transfers, and preview a run (command 2004, which
+// the main window handles).
 
 #include <windows.h>
 

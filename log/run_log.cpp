@@ -184,7 +184,7 @@ bool ensureLogFolder(UserPrompt& prompt) {
   return false;
 }
 
-bool openRunLog(UserPrompt& prompt, const RunOptions& options) {
+bool openRunLog(UserPrompt& prompt, const RunOptions& options, const wchar_t* startLine) {
   if (!ensureLogFolder(prompt)) return false;
   SYSTEMTIME now;
   GetLocalTime(&now);
@@ -207,7 +207,7 @@ bool openRunLog(UserPrompt& prompt, const RunOptions& options) {
     LogLock lock;
     writeText(L"\n" + std::wstring(100, L'*') + L"\n\n");
   }
-  writeLogLine(texts::kCategoryNotice, texts::kRunStarted);
+  writeLogLine(texts::kCategoryNotice, startLine ? startLine : texts::kRunStarted);
   {
     LogLock lock;
     flushPending();  // the header is on disk before the run does anything

@@ -15,9 +15,10 @@
 // folder afterwards.
 bool ensureLogFolder(UserPrompt& prompt);
 
-// Creates the log file and writes the header, separator and start line.
-// Shows its own message box and returns false on failure.
-bool openRunLog(UserPrompt& prompt, const RunOptions& options);
+// Creates the log file and writes the header, separator and start line
+// ("抽出処理開始。" unless `startLine` names another).  Shows its own message
+// box and returns false on failure.
+bool openRunLog(UserPrompt& prompt, const RunOptions& options, const wchar_t* startLine = nullptr);
 void writeSettingsHeader(const RunOptions& options);
 // Writes one event line; an "エラー" line sets runState.errorLogged.
 void writeLogLine(const wchar_t* category, const std::wstring& message);

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <memory>
 #include <new>
 
 #include "base/program_folder.h"
 #include "base/run_state.h"
+#include "base/text.h"
 #include "base/texts.h"
 #include "engine/extraction_run.h"
 #include "engine/file_ops.h"
@@ -229,4 +232,220 @@ TEST_F(ExtractionRun, RunsAsAThreadProcedure) {
   EXPECT_EQ(code, 0u);
   EXPECT_FALSE(runState.running);
   EXPECT_EQ(readFile(data / L"out\\x.txt"), "x");
+}
+
+// ---------------------------------------------------------------------------
+// Previews: the run's sequence with the transfer planned into the log.
+
+namespace {
+
+std::wstring planned(const wchar_t* format, const std::wstring& a, const std::wstring& b = {}) {
+  return L"予定:" + formatText(format, a.c_str(), b.c_str());
+}
+std::wstring error(const wchar_t* format, const std::wstring& path) {
+  return L"エラー:" + formatText(format, path.c_str());
+}
+
+// Every file and folder below `root` with its bytes, attributes and times.
+std::vector<std::wstring> snapshot(const std::wstring& root) {
+  std::vector<std::wstring> out;
+  std::function<void(const std::wstring&)> walk = [&](const std::wstring& folder) {
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((L"\\\\?\\" + folder + L"\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return;
+    std::vector<std::wstring> subfolders;
+    do {
+      std::wstring name = data.cFileName;
+      if (name == L"." || name == L"..") continue;
+      std::wstring path = folder + L"\\" + name;
+      std::wstring entry = formatText(L"%s|%lx|%llu", path.c_str(), data.dwFileAttributes,
+                                      (unsigned long long)toTicks(data.ftLastWriteTime));
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        subfolders.push_back(path);
+      else
+        entry += L"|" + fromUtf8(readFile(path));
+      out.push_back(entry);
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    for (const std::wstring& sub : subfolders) walk(sub);
+  };
+  walk(root);
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+}  // namespace
+
+TEST_F(ExtractionRun, PreviewPlansTheTransferAndTouchesNothing) {
+  writeFile(data / L"a\\x.txt", "old", ticksAt(0));
+  writeFile(data / L"b\\x.txt", "new", ticksAt(60));
+  writeFile(data / L"b\\only.txt", "1", ticksAt(0));
+  writeFile(data / L"b\\sub\\y.txt", "y", ticksAt(0));
+  host.options.sources = {data / L"a", data / L"b"};
+  host.options.includeSubfolders = true;
+  host.answer = IDYES;
+  std::vector<std::wstring> before = snapshot(data.path());
+  runState.running = true;
+  runPreviewWith(host);
+
+  EXPECT_EQ(snapshot(data.path()), before) << "a preview changed the folders";
+  EXPECT_TRUE(host.titles.empty()) << "the scan's title stays";
+  std::wstring out = data / L"out";
+  EXPECT_EQ(messages(logLines()),
+            (std::vector<std::wstring>{
+                L"確認:プレビュー開始。",
+                planned(texts::kPlannedFolder, out),
+                planned(texts::kPlannedCopy, data / L"b\\only.txt", out + L"\\only.txt"),
+                planned(texts::kPlannedCopy, data / L"b\\x.txt", out + L"\\x.txt"),
+                planned(texts::kPlannedFolder, out + L"\\sub"),
+                planned(texts::kPlannedCopy, data / L"b\\sub\\y.txt", out + L"\\sub\\y.txt"),
+                L"確認:プレビュー完了。",
+            }));
+  ASSERT_EQ(host.messages.size(), 1u);
+  EXPECT_EQ(host.messages[0].text, L"プレビューを完了しました。ログファイルを表示しますか？");
+  EXPECT_EQ(host.messages[0].caption, L"Ostrelle");
+  EXPECT_EQ(host.messages[0].type, UINT(MB_YESNO | MB_ICONQUESTION));
+  EXPECT_EQ(host.opened, std::vector<std::wstring>{lastLogPath()});
+  EXPECT_EQ(host.idleCalls, 1);
+  EXPECT_TRUE(host.runningAtIdle);
+  EXPECT_FALSE(runState.running);
+  // The header is a run's: same labels, same values.
+  std::string bytes = readFile(lastLogPath());
+  EXPECT_NE(bytes.find(encodeLogText(formatSettingsHeader(host.options))), std::string::npos);
+  EXPECT_EQ(runProgress.phase.load(), RunPhase::Ended);
+  EXPECT_EQ(runProgress.selected.load(), 3u);
+  EXPECT_EQ(runProgress.done.load(), 3u);
+
+  // No does not open the log; the real run then does what was planned.
+  host = TestHost();
+  host.options.destination = out;
+  host.options.sources = {data / L"a", data / L"b"};
+  host.options.includeSubfolders = true;
+  host.options.logTransfers = true;
+  host.answer = IDNO;
+  runState.running = true;
+  runPreviewWith(host);
+  EXPECT_TRUE(host.opened.empty());
+  std::vector<std::wstring> plan = messages(logLines());
+  run();
+  std::vector<std::wstring> done = messages(logLines());
+  std::vector<std::wstring> copies;
+  for (const std::wstring& line : plan)
+    if (line.find(L"へコピーします。") != std::wstring::npos)
+      copies.push_back(L"コピー:" + line.substr(3, line.size() - 3 - 7) + L"コピーしました。");
+  EXPECT_EQ(std::vector<std::wstring>(done.begin() + 2, done.end() - 1), copies);
+  EXPECT_EQ(readFile(out + L"\\x.txt"), "new");
+}
+
+TEST_F(ExtractionRun, PreviewNamesWhatTheRunWouldFailOn) {
+  // An existing destination: a file where a folder would go, a folder where
+  // a file would go, an old file, a locked old file and a read-only one.
+  std::wstring out = data / L"out";
+  writeFile(data / L"a\\blocked\\inside.txt", "i");
+  writeFile(data / L"a\\folder.txt", "f");
+  writeFile(data / L"a\\held.txt", "h");
+  writeFile(data / L"a\\old.txt", "o");
+  writeFile(data / L"a\\readonly.txt", "r");
+  writeFile(data / L"a\\turns-locked.txt", "t");
+  writeFile(out + L"\\blocked", "a file named like a folder");
+  makeFolders(out + L"\\folder.txt");
+  writeFile(out + L"\\held.txt", "old held");
+  writeFile(out + L"\\old.txt", "old");
+  writeFile(out + L"\\readonly.txt", "old read-only");
+  SetFileAttributesW((out + L"\\readonly.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+  host.options.sources = {data / L"a"};
+  host.options.includeSubfolders = true;
+  LockedFile held(out + L"\\held.txt");
+  ASSERT_TRUE(held.locked());
+  // A source that another program opens after the scan.
+  std::unique_ptr<LockedFile> lateLock;
+  setFileOperationHook([&](const wchar_t* operation, const std::wstring& path) {
+    if (runProgress.phase == RunPhase::Transferring && std::wstring(operation) == L"read" &&
+        path.find(L"turns-locked.txt") != std::wstring::npos && !lateLock)
+      lateLock = std::make_unique<LockedFile>(data / L"a\\turns-locked.txt");
+  });
+  std::vector<std::wstring> before = snapshot(data.path());
+  struct Case {
+    TransferMethod method;
+    std::vector<std::wstring> lines;
+  };
+  const std::wstring a = data / L"a";
+  const Case cases[] = {
+      {TransferMethod::Copy,
+       {L"確認:プレビュー開始。", error(texts::kErrCopy, a + L"\\folder.txt"),
+        error(texts::kErrCopy, a + L"\\held.txt"),
+        planned(texts::kPlannedCopy, a + L"\\old.txt", out + L"\\old.txt"),
+        planned(texts::kPlannedCopy, a + L"\\readonly.txt", out + L"\\readonly.txt"),
+        error(texts::kErrOpenForRead, a + L"\\turns-locked.txt"),
+        error(texts::kErrCreateTarget, out + L"\\blocked"), L"確認:プレビュー完了。"}},
+      {TransferMethod::Move,
+       {L"確認:プレビュー開始。", error(texts::kErrMove, a + L"\\folder.txt"),
+        error(texts::kErrMove, a + L"\\held.txt"), error(texts::kErrMove, a + L"\\old.txt"),
+        error(texts::kErrMove, a + L"\\readonly.txt"),
+        error(texts::kErrOpenForRead, a + L"\\turns-locked.txt"),
+        error(texts::kErrCreateTarget, out + L"\\blocked"), L"確認:プレビュー完了。"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.method == TransferMethod::Copy ? "copy" : "move");
+    lateLock.reset();
+    host.messages.clear();
+    host.options.method = c.method;
+    runState.running = true;
+    runPreviewWith(host);
+    EXPECT_EQ(messages(logLines()), c.lines);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].text, texts::kPreviewOutcomeDone) << "errors or not";
+  }
+  setFileOperationHook(nullptr);
+  lateLock.reset();
+  EXPECT_EQ(snapshot(data.path()), before);
+  SetFileAttributesW((out + L"\\readonly.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(ExtractionRun, PreviewOfADestinationThatCannotBeMade) {
+  writeFile(data / L"a\\x.txt", "x");
+  host.options.sources = {data / L"a"};
+  wchar_t current[MAX_PATH] = {};
+  GetCurrentDirectoryW(MAX_PATH, current);
+  SetCurrentDirectoryW(data.path().c_str());
+  struct Case {
+    std::wstring destination, shown;
+  };
+  const Case cases[] = {
+      {L"", L""},                                          // nothing typed
+      {L"relative\\out", L"relative\\out"},                // not a full path: as typed
+      {L"\\rooted", L"\\rooted"},                          // no drive
+      {data / L"gone\\out", data / L"gone\\out"},          // parent missing
+      {data.path() + L"/gone/out/", data / L"gone\\out"},  // the same, as it may be typed
+      {data / L"a\\x.txt\\out", data / L"a\\x.txt\\out"},  // parent is a file
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(toUtf8(c.destination));
+    host.options.destination = c.destination;
+    runState.running = true;
+    runPreviewWith(host);
+    EXPECT_EQ(messages(logLines()),
+              (std::vector<std::wstring>{L"確認:プレビュー開始。",
+                                         error(texts::kErrCreateTarget, c.shown),
+                                         L"確認:プレビュー完了。"}));
+  }
+  SetCurrentDirectoryW(current);
+  EXPECT_EQ(listFolder(data.path()), (std::vector<std::wstring>{L"a"}));
+  EXPECT_EQ(listTree(data / L"a"), (std::vector<std::wstring>{L"x.txt"}));
+}
+
+TEST_F(ExtractionRun, CancelledPreview) {
+  writeFile(data / L"a\\x.txt", "x");
+  host.options.sources = {data / L"a"};
+  runState.cancelRequested = true;
+  runState.running = true;
+  runPreviewWith(host);
+  EXPECT_EQ(messages(logLines()),
+            (std::vector<std::wstring>{L"確認:プレビュー開始。", L"確認:プレビュー中止。"}));
+  ASSERT_EQ(host.messages.size(), 1u);
+  EXPECT_EQ(host.messages[0].text, L"プレビューを中止しました。");
+  EXPECT_EQ(host.messages[0].type, UINT(MB_OK));
+  EXPECT_TRUE(host.opened.empty());
+  EXPECT_FALSE(folderExists(data / L"out"));
+  EXPECT_EQ(runProgress.phase.load(), RunPhase::Ended);
 }

@@ -127,6 +127,8 @@ TEST_F(LogMenu, ItemsAndCheckMarkFollowTheSwitch) {
         {IDM_OPEN_LOG_FOLDER, false, false, texts::kMenuOpenLogFolder},
         {0, true, false, L""},
         {IDM_LOG_TRANSFERS, false, on, texts::kMenuLogTransfers},
+        {0, true, false, L""},
+        {2004, false, false, L"抽出結果のプレビュー(&P)"},
     };
     EXPECT_EQ(itemsOf(menu), expected);
     RECT where;
@@ -152,7 +154,8 @@ TEST_F(LogMenu, ChoosingTheSwitchTwiceRestoresIt) {
       commands.clear();
       HWND menuWindow = openMenu();
       ASSERT_TRUE(menuWindow);
-      postKey(menuWindow, VK_UP);  // from no selection to the last item
+      postKey(menuWindow, VK_UP);  // from no selection to the last item, the preview
+      postKey(menuWindow, VK_UP);  // over the separator to the switch
       postKey(menuWindow, VK_RETURN);
       ASSERT_TRUE(waitForWindowGone(menuWindow));
       ASSERT_TRUE(settle(owner_));
@@ -188,4 +191,22 @@ TEST_F(LogMenu, ShowLogBeforeAnyRun) {
   EXPECT_EQ(content.threadId, ui_->threadId());
   pressButton(box, IDOK);
   EXPECT_TRUE(waitForWindowGone(box));
+}
+
+// The preview item reaches the window as command 2004, which the main window
+// handles: the menu's own handling leaves it alone and changes nothing.
+TEST_F(LogMenu, ChoosingThePreviewSendsItsCommand) {
+  setLogTransfers(true);
+  HWND menuWindow = openMenu();
+  ASSERT_TRUE(menuWindow);
+  postKey(menuWindow, VK_UP);  // the last item
+  postKey(menuWindow, VK_RETURN);
+  ASSERT_TRUE(waitForWindowGone(menuWindow));
+  ASSERT_TRUE(settle(owner_));
+  ASSERT_EQ(commands.size(), 1u);
+  EXPECT_EQ(commands[0].id, 2004);
+  EXPECT_EQ(IDM_PREVIEW, 2004);
+  EXPECT_FALSE(handleLogMenuCommand(owner_, IDM_PREVIEW));
+  EXPECT_TRUE(logTransfersEnabled());
+  EXPECT_FALSE(waitForMessageBox({}, 200)) << "no box, no run from the menu itself";
 }

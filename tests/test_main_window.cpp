@@ -5,14 +5,23 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <mutex>
 
 #include "app/main_window.h"
+#include "app/taskbar_progress.h"
 #include "base/run_state.h"
 #include "base/text.h"
 #include "base/texts.h"
+#include "engine/file_ops.h"
 #include "log/log_menu.h"
 #include "log/run_log.h"
 #include "res/resource.h"
+#include "support/log_capture.h"
 #include "support/main_window_driver.h"
 #include "support/test_files.h"
 #include "support/ui_thread.h"
@@ -511,4 +520,342 @@ TEST(MainWindow, TheFirstRunWritesAFreshSettingsFile) {
   std::string bytes = readFile(app.settingsFile());
   EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2),
             expected);
+}
+
+// ---------------------------------------------------------------------------
+// The preview (log menu command 2004) and the taskbar button's progress.
+
+namespace {
+
+// Every file and folder below `root` (relative paths, folders marked "\").
+std::vector<std::wstring> treeOf(const std::wstring& root) {
+  std::vector<std::wstring> out;
+  std::function<void(const std::wstring&)> walk = [&](const std::wstring& rel) {
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((root + L"\\" + rel + L"*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return;
+    do {
+      std::wstring name = data.cFileName;
+      if (name == L"." || name == L"..") continue;
+      bool folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+      out.push_back(rel + name + (folder ? L"\\" : L""));
+      if (folder) walk(rel + name + L"\\");
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+  };
+  walk(L"");
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+}  // namespace
+
+TEST(MainWindow, PreviewRunsLikeARunButLeavesEverythingAsItWas) {
+  MainWindowDriver app;
+  app.writeSetting(L"DST_DIR_LOG", L"PATH_1", L"C:\\earlier");
+  app.writeSetting(L"OPTION", L"COPY", L"0");
+  RunThreads runs(RunThreads::Mode::Held);
+  ASSERT_TRUE(app.open());
+  RunFolders folders(app.folder());
+  prepareRun(app, folders);
+  std::string settingsBefore = readFile(app.settingsFile());
+  std::vector<std::wstring> historyBefore = app.destinationList();
+  std::vector<std::wstring> before = treeOf(app.folder().path());
+
+  app.command(IDM_PREVIEW);
+  EXPECT_TRUE(runState.running);
+  EXPECT_EQ(runs.requested(), 1);
+  EXPECT_EQ(disabledAmong(app, allControls()), busyControlsSorted());
+  EXPECT_EQ(app.text(IDC_RUN), L"抽出中止");
+  EXPECT_EQ(app.text(0), L"抽出処理中 - Ostrelle");
+  app.command(IDM_PREVIEW);  // a second one waits like every other command
+  EXPECT_EQ(runs.requested(), 1);
+
+  runs.release();
+  HWND box = app.waitForOwnedMessageBox();
+  ASSERT_TRUE(box);
+  EXPECT_EQ(app.text(0), L"抽出処理中 - Ostrelle") << "a preview keeps the scan's title";
+  MessageBoxContent content = readMessageBox(box);
+  EXPECT_EQ(content.text, L"プレビューを完了しました。ログファイルを表示しますか？");
+  EXPECT_EQ(content.caption, L"Ostrelle");
+  EXPECT_EQ(content.buttons, (std::vector<int>{IDYES, IDNO}));
+  EXPECT_TRUE(content.hasIcon);
+  pressButton(box, IDNO);
+  ASSERT_TRUE(app.waitForIdle());
+  ASSERT_TRUE(settle(app.window()));
+  EXPECT_EQ(app.text(IDC_RUN), L"抽出実行");
+  EXPECT_EQ(app.text(0), L"Ostrelle");
+  EXPECT_EQ(app.text(IDC_DESTINATION), folders.out);
+
+  // The settings file, the history and the folders are as they were; only
+  // the log is new, and it is a preview's.
+  EXPECT_EQ(readFile(app.settingsFile()), settingsBefore);
+  EXPECT_EQ(app.destinationList(), historyBefore);
+  std::vector<std::wstring> after = treeOf(app.folder().path());
+  std::vector<std::wstring> added;
+  std::set_difference(after.begin(), after.end(), before.begin(), before.end(),
+                      std::back_inserter(added));
+  ASSERT_EQ(after.size(), before.size() + added.size()) << "something went away";
+  ASSERT_EQ(added.size(), 2u);
+  EXPECT_EQ(added[0], L"logs\\");
+  EXPECT_EQ(added[1].substr(0, 5), L"logs\\");
+  std::vector<std::wstring> lines;
+  for (const LogLine& l : parseEventLines(readFile(app.folder() / added[1])))
+    lines.push_back(l.category + L":" + l.message);
+  EXPECT_EQ(lines, (std::vector<std::wstring>{
+                       L"確認:プレビュー開始。",
+                       L"予定:「" + folders.out + L"」フォルダを作成します。",
+                       L"予定:「" + folders.a + L"\\one.txt」から「" + folders.out +
+                           L"\\one.txt」へ移動します。",
+                       L"予定:「" + folders.b + L"\\two.txt」から「" + folders.out +
+                           L"\\two.txt」へ移動します。",
+                       L"確認:プレビュー完了。",
+                   }));
+}
+
+TEST(MainWindow, PreviewStopsOnTheRunButtonAndOnClosing) {
+  for (bool closing : {false, true}) {
+    SCOPED_TRACE(closing ? "closing" : "run button");
+    MainWindowDriver app;
+    RunThreads runs(RunThreads::Mode::Held);
+    ASSERT_TRUE(app.open());
+    RunFolders folders(app.folder());
+    prepareRun(app, folders);
+    app.command(IDM_PREVIEW);
+    if (closing)
+      PostMessageW(app.window(), WM_CLOSE, 0, 0);
+    else
+      app.command(IDC_RUN);
+    ASSERT_TRUE(waitUntil([] { return runState.cancelRequested.load(); }));
+    runs.release();
+    HWND box = app.waitForOwnedMessageBox();
+    ASSERT_TRUE(box);
+    MessageBoxContent content = readMessageBox(box);
+    EXPECT_EQ(content.text, L"プレビューを中止しました。");
+    EXPECT_EQ(content.buttons, std::vector<int>{IDOK});
+    EXPECT_FALSE(content.hasIcon);
+    pressButton(box, IDOK);
+    if (closing) {
+      ASSERT_TRUE(app.waitClosed());
+    } else {
+      ASSERT_TRUE(app.waitForIdle());
+      ASSERT_TRUE(settle(app.window()));
+      EXPECT_EQ(app.text(IDC_RUN), L"抽出実行");
+    }
+    EXPECT_FALSE(folderExists(folders.out));
+    EXPECT_FALSE(fileExists(app.settingsFile()));
+  }
+}
+
+namespace {
+
+// Stands in for the taskbar: records what the window shows on its button.
+struct ShownProgress {
+  bool isMode;
+  ProgressMode mode;
+  uint32_t done, total;
+};
+std::mutex shownLock;
+std::vector<ShownProgress> shown;
+
+std::vector<ShownProgress> shownSoFar() {
+  std::lock_guard<std::mutex> hold(shownLock);
+  return shown;
+}
+
+class RecordingDisplay : public ProgressDisplay {
+ public:
+  void setMode(ProgressMode mode) override {
+    std::lock_guard<std::mutex> hold(shownLock);
+    shown.push_back({true, mode, 0, 0});
+  }
+  void setValue(uint32_t done, uint32_t total) override {
+    std::lock_guard<std::mutex> hold(shownLock);
+    shown.push_back({false, ProgressMode::None, done, total});
+  }
+};
+
+std::unique_ptr<ProgressDisplay> makeRecordingDisplay(HWND) {
+  return std::make_unique<RecordingDisplay>();
+}
+
+// Installs the recording display for one test and tells the window that
+// its taskbar button exists.
+class RecordedTaskbar {
+ public:
+  RecordedTaskbar() {
+    shown.clear();
+    setProgressDisplayFactory(makeRecordingDisplay);
+  }
+  ~RecordedTaskbar() {
+    setProgressDisplayFactory(nullptr);
+    setFileOperationHook(nullptr);
+  }
+  void buttonCreated(HWND window) { SendMessageW(window, taskbarButtonCreatedMessage(), 0, 0); }
+};
+
+bool modeShown(ProgressMode mode) {
+  for (const ShownProgress& s : shownSoFar())
+    if (s.isMode && s.mode == mode) return true;
+  return false;
+}
+
+std::vector<ProgressMode> modesShown() {
+  std::vector<ProgressMode> modes;
+  for (const ShownProgress& s : shownSoFar())
+    if (s.isMode) modes.push_back(s.mode);
+  return modes;
+}
+
+}  // namespace
+
+TEST(MainWindow, ProgressViewOfEachPhase) {
+  using M = ProgressMode;
+  struct Case {
+    RunPhase phase;
+    bool error;
+    uint32_t done, total;
+    ProgressView view;
+  };
+  const Case cases[] = {
+      {RunPhase::Ended, true, 3, 5, {M::None, 0, 0}},
+      {RunPhase::Starting, true, 0, 0, {M::Indeterminate, 0, 0}},  // the last run's flag
+      {RunPhase::Scanning, false, 0, 0, {M::Indeterminate, 0, 0}},
+      {RunPhase::Scanning, true, 0, 0, {M::Error, 1, 1}},
+      {RunPhase::Transferring, false, 2, 5, {M::Normal, 2, 5}},
+      {RunPhase::Transferring, true, 2, 5, {M::Error, 2, 5}},
+      {RunPhase::Transferring, false, 0, 0, {M::Normal, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    ProgressView got = progressViewOf(c.phase, c.error, c.done, c.total);
+    EXPECT_TRUE(got == c.view) << int(c.phase) << " " << c.error << ": " << int(got.mode) << " "
+                               << got.done << "/" << got.total;
+  }
+  // Only changes reach the display.
+  shown.clear();
+  TaskbarProgress taskbar;
+  taskbar.show({M::Indeterminate, 0, 0});  // no display yet: nothing
+  taskbar.attach(std::make_unique<RecordingDisplay>());
+  for (const ProgressView& v : {ProgressView{M::Indeterminate, 0, 0},
+                                {M::Indeterminate, 0, 0},
+                                {M::Normal, 0, 4},
+                                {M::Normal, 0, 4},
+                                {M::Normal, 1, 4},
+                                {M::Error, 1, 4},
+                                {M::None, 0, 0},
+                                {M::None, 0, 0}})
+    taskbar.show(v);
+  std::vector<std::wstring> calls;
+  for (const ShownProgress& s : shownSoFar())
+    calls.push_back(s.isMode ? formatText(L"mode %d", int(s.mode))
+                             : formatText(L"value %u/%u", s.done, s.total));
+  EXPECT_EQ(calls, (std::vector<std::wstring>{L"mode 1", L"mode 2", L"value 0/4", L"value 1/4",
+                                              L"mode 3", L"value 1/4", L"mode 0"}));
+}
+
+TEST(MainWindow, TaskbarButtonFollowsTheRun) {
+  RecordedTaskbar taskbar;
+  MainWindowDriver app;
+  RunThreads runs(RunThreads::Mode::Held);
+  ASSERT_TRUE(app.open());
+  taskbar.buttonCreated(app.window());
+  EXPECT_TRUE(shownSoFar().empty()) << "idle: nothing to show";
+  // Three files; the second's target is a folder, so its copy fails.
+  std::wstring src = app.folder() / L"src", out = app.folder() / L"out";
+  for (const wchar_t* name : {L"f1.txt", L"f2.txt", L"f3.txt"})
+    writeFile(src + L"\\" + name, "x", ticksAt(1));
+  makeFolders(out + L"\\f2.txt");
+  SetWindowTextW(app.item(IDC_DESTINATION), out.c_str());
+  app.drop(IDC_SOURCE_LIST, {src});
+  // The run waits before the first copy until the button shows progress,
+  // and before the third until it shows the error.
+  std::atomic<bool> waitedForNormal{false}, waitedForError{false};
+  setFileOperationHook([&](const wchar_t* operation, const std::wstring& path) {
+    if (std::wstring(operation) != L"copy") return;
+    if (path.find(L"f1.txt") != std::wstring::npos)
+      waitedForNormal = waitUntil([] { return modeShown(ProgressMode::Normal); });
+    if (path.find(L"f3.txt") != std::wstring::npos)
+      waitedForError = waitUntil([] { return modeShown(ProgressMode::Error); });
+  });
+
+  app.command(IDC_RUN);
+  EXPECT_EQ(modesShown(), std::vector<ProgressMode>{ProgressMode::Indeterminate});
+  runs.release();
+  HWND box = app.waitForOwnedMessageBox();
+  ASSERT_TRUE(box);
+  EXPECT_EQ(readMessageBox(box).text, texts::kOutcomeErrors);
+  pressButton(box, IDNO);
+  ASSERT_TRUE(app.waitForIdle());
+  ASSERT_TRUE(waitUntil([] { return modeShown(ProgressMode::None); }));
+  EXPECT_TRUE(waitedForNormal);
+  EXPECT_TRUE(waitedForError);
+  EXPECT_EQ(modesShown(),
+            (std::vector<ProgressMode>{ProgressMode::Indeterminate, ProgressMode::Normal,
+                                       ProgressMode::Error, ProgressMode::None}));
+  // Values: the first at no file done, then never backwards, out of three.
+  std::vector<ShownProgress> all = shownSoFar();
+  uint32_t last = 0;
+  bool first = true;
+  for (const ShownProgress& s : all) {
+    if (s.isMode) continue;
+    EXPECT_EQ(s.total, 3u);
+    if (first) {
+      EXPECT_EQ(s.done, 0u);
+    }
+    EXPECT_GE(s.done, last);
+    last = s.done;
+    first = false;
+  }
+  EXPECT_FALSE(first) << "no value was shown";
+  EXPECT_GE(last, 2u) << "the error came after two files";
+}
+
+TEST(MainWindow, TaskbarUpdatesAreFewWhateverTheFileCount) {
+  RecordedTaskbar taskbar;
+  MainWindowDriver app;
+  ASSERT_TRUE(app.open());
+  taskbar.buttonCreated(app.window());
+  const int files = 400;
+  std::wstring src = app.folder() / L"src", out = app.folder() / L"out";
+  for (int i = 0; i < files; ++i) writeFile(src + formatText(L"\\f%03d.txt", i), "x", ticksAt(i));
+  SetWindowTextW(app.item(IDC_DESTINATION), out.c_str());
+  app.drop(IDC_SOURCE_LIST, {src});
+  // Each file takes a few milliseconds, so the run lasts over a second.
+  setFileOperationHook([](const wchar_t* operation, const std::wstring&) {
+    if (std::wstring(operation) == L"copy") Sleep(3);
+  });
+  DWORD started = GetTickCount();
+  app.command(IDC_RUN);
+  HWND box = app.waitForOwnedMessageBox(30000);
+  ASSERT_TRUE(box);
+  DWORD elapsed = GetTickCount() - started;
+  pressButton(box, IDOK);
+  ASSERT_TRUE(app.waitForIdle());
+  ASSERT_TRUE(waitUntil([] { return modeShown(ProgressMode::None); }));
+  EXPECT_EQ(listTree(out).size(), size_t(files));
+  size_t calls = shownSoFar().size();
+  size_t values = calls - modesShown().size();
+  std::printf("taskbar: %d files in %lu ms, %zu calls (%zu values)\n", files, elapsed, calls,
+              values);
+  EXPECT_GE(elapsed, 1000u);
+  EXPECT_GE(values, 2u) << "progress was shown while transferring";
+  // Four ticks a second at most, plus the changes of mode.
+  EXPECT_LE(values, elapsed / 250 + 2);
+  EXPECT_LT(calls, size_t(files) / 4) << "one update per file or so";
+}
+
+TEST(MainWindow, TheRealTaskbarIsHarmlessWhereThereIsNone) {
+  MainWindowDriver app;
+  ASSERT_TRUE(app.open());
+  // The taskbar's own message, with the system's taskbar list behind it.
+  SendMessageW(app.window(), taskbarButtonCreatedMessage(), 0, 0);
+  bool created = false;
+  ASSERT_TRUE(app.ui().call([&] { created = createTaskbarDisplay(app.window()) != nullptr; }));
+  std::printf("taskbar list interface here: %s\n", created ? "present" : "absent");
+  RunFolders folders(app.folder());
+  prepareRun(app, folders);
+  app.command(IDC_RUN);
+  expectOutcome(app, texts::kOutcomeDone, {IDOK}, IDOK);
+  ASSERT_TRUE(app.waitForIdle());
+  EXPECT_EQ(listTree(folders.out), (std::vector<std::wstring>{L"one.txt", L"two.txt"}));
 }

@@ -1378,3 +1378,199 @@ TEST(RandomRuns, WholeRunsMatchTheModelAndKeepEveryFile) {
       endings[Ending::Finished], endings[Ending::StoppedBeforeTransfer],
       endings[Ending::StoppedInTransfer], endings[Ending::StoppedAtTheEnd]);
 }
+
+// ===========================================================================
+// Previews over the same corpus.  A preview of each case (uncancelled) must
+// plan what the model says the run does: a "予定" line for every folder the
+// run makes and every file it copies or moves, the run's error lines where
+// they can be known without writing, in the transfer's order, and the scan's
+// error lines as the run writes them.  Nothing under the case folder may
+// change.  Sources held open from the start of the transfer are left open
+// here (a preview cannot foresee a lock that comes later); old targets held
+// open are held for the whole preview, and it must name them.
+// OSTRELLE_PREVIEW_CASES sets the number of cases (default 100).
+
+namespace {
+
+void clearLateLocks(GenFolder& folder) {
+  for (GenFile& f : folder.files) f.lockedAtTransfer = false;
+  for (GenFolder& child : folder.folders) clearLateLocks(child);
+}
+
+// The preview's lines after the scan, as the model's steps give them: the
+// steps of a node are its folder (made, used or failed), one per file entry,
+// then its subfolders' steps.  The model logs every transfer here.
+class PlanFromSteps {
+ public:
+  PlanFromSteps(const Model& model, const Case& c) : steps_(model.steps), case_(c) {}
+
+  std::vector<LogLine> lines(const ModelNode& root) {
+    next_ = 1;
+    out_.clear();
+    node(root, L"");
+    if (next_ != steps_.size())
+      out_.push_back({L"?", L"model steps left over: " + std::to_wstring(steps_.size() - next_)});
+    return out_;
+  }
+
+ private:
+  void node(const ModelNode& n, const std::wstring& below) {
+    if (next_ >= steps_.size()) return;
+    const Step& made = steps_[next_];
+    const Step& before = steps_[next_ - 1];
+    ++next_;
+    std::wstring plain =
+        below.empty() ? case_.destinationPlain : case_.destinationPlain + L"\\" + below;
+    if (!made.lines.empty()) {
+      out_.insert(out_.end(), made.lines.begin(), made.lines.end());
+      return;  // its files and subtree are skipped
+    }
+    if (made.after.size() > before.after.size())
+      out_.push_back({texts::kCategoryPlanned, fill(texts::kPlannedFolder, {plain})});
+    for (size_t i = 0; i < n.files.size() && next_ < steps_.size(); ++i) {
+      for (const LogLine& l : steps_[next_++].lines) {
+        if (l.category == texts::kCategoryCopied || l.category == texts::kCategoryMoved) {
+          // "「a」から「b」へコピーしました。" -> "「a」から「b」へコピーします。"
+          std::wstring message = l.message;
+          message.replace(message.size() - 3, 3, L"す。");
+          out_.push_back({texts::kCategoryPlanned, message});
+        } else {
+          out_.push_back(l);
+        }
+      }
+    }
+    for (const auto& [key, child] : n.folders) node(child, join(below, child.name));
+  }
+
+  const std::vector<Step>& steps_;
+  const Case& case_;
+  std::vector<LogLine> out_;
+  size_t next_ = 1;
+};
+
+std::vector<std::string> previewCase(Case& c, const std::wstring& caseFolder, int& plannedLines,
+                                     int& errorLines) {
+  std::vector<std::string> problems;
+  Rng rng(caseSeed(c.seed, c.index) ^ 0x5DEECE66DULL);
+  FolderLinks links;
+  for (const Source& s : c.sources)
+    if (s.exists) writeSourceTree(caseFolder, s.root, links);
+  if (!makeFolderLinks(links)) problems.push_back("setup: folder links were not made");
+  std::vector<std::string> oddities;
+  World generated = readWorld(caseFolder, oddities);
+  for (const Source& s : c.sources)
+    forEachFile(s.root, [&](const GenFile& f) {
+      auto found = generated.find(fsFold(f.rel));
+      if (found == generated.end()) return;
+      TestFileTimes t = fileTimes(caseFolder + L"\\" + f.rel);
+      found->second.created = t.created;
+      found->second.written = t.written;
+    });
+  Model planning(c, generated);
+  planning.scan();
+  prepareDestination(c, planning, rng, caseFolder);
+  for (Source& s : c.sources) clearLateLocks(s.root);
+  World initial = readWorld(caseFolder, oddities);
+  for (auto& [key, item] : initial) {
+    auto g = generated.find(key);
+    if (g != generated.end()) item.created = g->second.created;
+  }
+
+  Case logged = c;
+  logged.options.logTransfers = true;
+  Model model(logged, initial);
+  model.scan();
+  model.transfer();
+  std::vector<LogLine> planDue = PlanFromSteps(model, logged).lines(model.root);
+
+  World before = readWorld(caseFolder, oddities);
+  CaseHost host;
+  host.options = c.options;
+  host.answer = IDNO;
+  {
+    std::vector<std::unique_ptr<LockedFile>> locks;
+    for (const Source& s : c.sources)
+      forEachFile(s.root, [&](const GenFile& f) {
+        if (f.lockedForRun)
+          locks.push_back(std::make_unique<LockedFile>(caseFolder + L"\\" + f.rel));
+      });
+    for (const auto& [key, item] : initial)
+      if (c.lockedTargets.count(key))
+        locks.push_back(std::make_unique<LockedFile>(caseFolder + L"\\" + item.rel));
+    runState.cancelRequested = false;
+    resetLogPaths();
+    runState.running = true;
+    runPreviewWith(host);
+  }
+  std::wstring logPath = lastLogPath();
+  std::vector<LogLine> lines = parseEventLines(readFile(logPath));
+  DeleteFileW(logPath.c_str());
+
+  std::vector<std::string> changed = compareWorlds(before, readWorld(caseFolder, oddities));
+  if (!changed.empty()) problems.push_back("the preview changed the case folder:");
+  for (const std::string& p : changed) problems.push_back("  " + p);
+  if (!host.titles.empty()) problems.push_back("a preview set a title");
+  if (host.messages.size() != 1 || host.messages[0].text != texts::kPreviewOutcomeDone ||
+      host.messages[0].type != UINT(MB_YESNO | MB_ICONQUESTION))
+    problems.push_back("the preview's outcome differs");
+
+  if (lines.size() < 2 ||
+      !sameLine(lines.front(), {texts::kCategoryNotice, texts::kPreviewStarted}) ||
+      !sameLine(lines.back(), {texts::kCategoryNotice, texts::kPreviewFinished})) {
+    problems.push_back("the log does not start and end as a preview's does");
+    return problems;
+  }
+  for (const LogLine& l : lines) {
+    plannedLines += l.category == texts::kCategoryPlanned;
+    errorLines += l.category == texts::kCategoryError;
+  }
+  size_t scanCount = std::min(model.scanErrors.size(), lines.size() - 2);
+  std::vector<LogLine> scanLines(lines.begin() + 1, lines.begin() + 1 + scanCount);
+  std::vector<LogLine> planLines(lines.begin() + 1 + scanCount, lines.end() - 1);
+  if (multiset(scanLines) != multiset(model.scanErrors))
+    problems.push_back("the scan's error lines differ from the model's");
+  bool same = planLines.size() == planDue.size();
+  for (size_t i = 0; same && i < planLines.size(); ++i) same = sameLine(planLines[i], planDue[i]);
+  if (!same) {
+    problems.push_back("planned lines differ from the model's run:");
+    for (const LogLine& l : planDue) problems.push_back("  due " + describeLine(l));
+    for (const LogLine& l : planLines) problems.push_back("  got " + describeLine(l));
+  }
+  return problems;
+}
+
+}  // namespace
+
+TEST(RandomRuns, PreviewsPlanWhatTheRunDoesAndChangeNothing) {
+  const uint64_t seed = envNumber("OSTRELLE_SEED", 20240601);
+  const uint64_t count = envNumber("OSTRELLE_PREVIEW_CASES", 100);
+  TempFolder programFolder;
+  setProgramFolder(programFolder.path() + L"\\");
+  int failures = 0, planned = 0, errors = 0;
+  double started = nowSeconds();
+  for (uint64_t index = 0; index < count && failures < 5; ++index) {
+    TempFolder caseFolder;
+    Case c = makeCase(seed, index, caseFolder.path());
+    c.cancel = CancelMode::None;
+    caseLinks.clear();
+    std::vector<std::string> problems = previewCase(c, caseFolder.path(), planned, errors);
+    std::vector<std::wstring> links;
+    for (const auto& [key, rel] : caseLinks) links.push_back(caseFolder.path() + L"\\" + rel);
+    removeFolderLinks(links);
+    if (!problems.empty()) {
+      ++failures;
+      std::ostringstream text;
+      text << "preview failed; reproduce with OSTRELLE_SEED=" << seed << " case " << index << "\n"
+           << describeCase(c);
+      for (const std::string& p : problems) text << p << "\n";
+      ADD_FAILURE() << text.str();
+    }
+  }
+  runState.cancelRequested = false;
+  resetLogPaths();
+  setProgramFolder(L"");
+  std::printf("previews: seed %llu, %llu cases, %d failed, %d planned and %d error lines, %.1f s\n",
+              (unsigned long long)seed, (unsigned long long)count, failures, planned, errors,
+              nowSeconds() - started);
+}
+// ===========================================================================
