@@ -153,11 +153,9 @@ class Planner {
     const ScannedFolder& folder = *entry.folder;
     std::wstring sourceLong = joinPath(
         folder.longPath.empty() ? longPathOf(folder.path) : folder.longPath, entry.nameView());
-    // The run opens the source with no sharing to read its times first.
-    if (options_.keepTimeStamps && !canOpenForRead(sourceLong)) {
-      logLine(texts::kCategoryError, texts::kErrOpenForRead, source);
-      return;
-    }
+    // The run opens the source with no sharing again before it copies; the
+    // scan has just done the same for every file, so a preview does not:
+    // what another program opens from now on it cannot foresee anyway.
     std::wstring target = folderPath + L"\\";
     target.append(entry.name, entry.nameLength);
     Kind kind = kindOf(target, folderIsNew);
