@@ -234,11 +234,52 @@ double median(std::vector<double> v) {
   return v.size() % 2 ? v[middle] : (v[middle - 1] + v[middle]) / 2;
 }
 
+// The requests the slow volume delays, counted by kind.
+const char* const kRequestKinds[] = {"open",   "create", "write",  "release",
+                                     "rename", "mkdir",  "utimens"};
+constexpr size_t kRequestKindCount = sizeof kRequestKinds / sizeof kRequestKinds[0];
+
+struct Requests {
+  bool known = false;
+  double count[kRequestKindCount] = {};
+};
+
+// What the volume's counter file says now ("" or unreadable: unknown).
+Requests readRequests(const std::wstring& counterFile) {
+  Requests r;
+  ResultFile file;
+  if (counterFile.empty() || !file.load(counterFile)) return r;
+  r.known = true;
+  for (size_t k = 0; k < kRequestKindCount; ++k) r.count[k] = file.number(kRequestKinds[k]);
+  return r;
+}
+
+Requests requestsBetween(const Requests& before, const Requests& after) {
+  Requests r;
+  r.known = before.known && after.known;
+  for (size_t k = 0; k < kRequestKindCount; ++k) r.count[k] = after.count[k] - before.count[k];
+  return r;
+}
+
+void printRequests(const char* who, const Requests& r, double files) {
+  if (!r.known) return;
+  double total = 0;
+  std::string line;
+  for (size_t k = 0; k < kRequestKindCount; ++k) {
+    total += r.count[k];
+    line += std::string(k ? ", " : "") + kRequestKinds[k] + " " + grouped(r.count[k]);
+  }
+  printf("      %-29s %s = %s, %.1f per destination file\n", who, line.c_str(),
+         grouped(total).c_str(), files > 0 ? total / files : 0.0);
+}
+
 // One engine run per worker count and one xcopy sequence, in one round.
 struct Round {
   std::vector<ResultFile> engine;  // per worker count, in the variant's order
   std::vector<double> engineProcessSeconds;
+  std::vector<Requests> engineRequests;
   XcopySequenceResult xcopy;
+  Requests xcopyRequests;
 };
 
 // A copy benchmark: a data set, where it lives, and the worker counts the
@@ -249,8 +290,9 @@ struct Variant {
   DataSetPlan plan;
   bool flat = false;  // ignore hierarchy (the sources have no folders)
   std::vector<unsigned> workers{0};
-  std::wstring root;     // the data set and the destinations go below it
-  std::wstring scratch;  // run logs, result and output files (a local folder)
+  std::wstring root;            // the data set and the destinations go below it
+  std::wstring scratch;         // run logs, result and output files (a local folder)
+  std::wstring requestCounter;  // the slow volume's counter file, or ""
 };
 
 std::string workersLabel(unsigned workers) {
@@ -289,8 +331,8 @@ void printDetails(const std::vector<Round>& rounds, size_t index, const Snapshot
          grouped(copies / median(scan)).c_str(), grouped(copies).c_str(), grouped(entries).c_str());
   printf("    transfer:  %8.2f s  %.2f MB/s (%s files, %.1f MB)\n", median(transfer),
          mb / median(transfer), grouped(static_cast<double>(ours.files.size())).c_str(), mb);
-  printf("    whole run: %8.2f s  (%.2f s with the process start)\n", median(whole),
-         median(process));
+  printf("    whole run: %8.2f s  (%.2f s with the process start; fastest round %.2f s)\n",
+         median(whole), median(process), *std::min_element(whole.begin(), whole.end()));
   printf(
       "    memory:    peak working set %.1f MB, %.1f MB above the %.1f MB at start = %.0f "
       "bytes per file entry\n",
@@ -310,8 +352,9 @@ void runVariant(const Settings& settings, const Variant& variant) {
   CreateDirectoryW(variant.root.c_str(), nullptr);
   CreateDirectoryW(setFolder.c_str(), nullptr);
   CreateDirectoryW(variant.scratch.c_str(), nullptr);
-  printf("\n=== %s ===\nData set: %s\n", variant.title.c_str(),
-         utf8(plan.params.describe()).c_str());
+  printf("\n=== %s ===\n", variant.title.c_str());
+  if (!variant.note.empty()) printf("%s\n", variant.note.c_str());
+  printf("Data set: %s\n", utf8(plan.params.describe()).c_str());
   describePlan(plan);
   fflush(stdout);
   std::wstring sourceRoot = setFolder + L"\\sources";
@@ -351,13 +394,16 @@ void runVariant(const Settings& settings, const Variant& variant) {
     Round round;
     round.engine.resize(counts.size());
     round.engineProcessSeconds.resize(counts.size());
+    round.engineRequests.resize(counts.size());
     for (const auto& request : requests) removeTree(request.destination);
     removeTree(outX);
     auto runEngine = [&](size_t i) {
       waitForWriteback();
       DeleteFileW(resultPath.c_str());
+      Requests before = readRequests(variant.requestCounter);
       ChildResult child = runProcess(engineChildCommand(requests[i], resultPath),
                                      variant.scratch + L"\\engine-output.txt");
+      round.engineRequests[i] = requestsBetween(before, readRequests(variant.requestCounter));
       round.engineProcessSeconds[i] = child.seconds;
       if (!child.started || child.exitCode != 0 || !round.engine[i].load(resultPath))
         fprintf(stderr, "  the engine run failed (exit code %lu)\n", child.exitCode);
@@ -365,7 +411,9 @@ void runVariant(const Settings& settings, const Variant& variant) {
     auto runXcopy = [&] {
       if (!settings.xcopy) return;
       waitForWriteback();
+      Requests before = readRequests(variant.requestCounter);
       round.xcopy = runXcopySequence(sources, outX, variant.scratch);
+      round.xcopyRequests = requestsBetween(before, readRequests(variant.requestCounter));
     };
     // Alternate the order so that no run always comes first or last: even
     // rounds run the counts in list order and then xcopy, odd rounds xcopy
@@ -405,8 +453,8 @@ void runVariant(const Settings& settings, const Variant& variant) {
   if (counts.size() == 1) {
     printDetails(rounds, 0, ours[0], copies, entries);
   } else {
-    printf("    %-9s %9s %9s %9s %11s %14s %13s %12s\n", "workers", "whole", "scan", "transfer",
-           "/ xcopy", "round ratios", "speed-up", "bytes/entry");
+    printf("    %-9s %9s %9s %9s %9s %11s %14s %13s %12s\n", "workers", "whole", "fastest", "scan",
+           "transfer", "/ xcopy", "round ratios", "speed-up", "bytes/entry");
     double firstWhole = 0;
     for (size_t i = 0; i < counts.size(); ++i) {
       std::vector<double> whole, scan, transfer, ratios;
@@ -424,20 +472,24 @@ void runVariant(const Settings& settings, const Variant& variant) {
         snprintf(range, sizeof range, "%.2f-%.2f", *std::min_element(ratios.begin(), ratios.end()),
                  *std::max_element(ratios.begin(), ratios.end()));
       }
-      printf("    %-9s %7.2f s %7.2f s %7.2f s %11s %14s %13.2f %12.0f\n",
-             workersLabel(counts[i]).c_str(), median(whole), median(scan), median(transfer), ratio,
+      printf("    %-9s %7.2f s %7.2f s %7.2f s %7.2f s %11s %14s %13.2f %12.0f\n",
+             workersLabel(counts[i]).c_str(), median(whole),
+             *std::min_element(whole.begin(), whole.end()), median(scan), median(transfer), ratio,
              range, firstWhole / median(whole),
              (last.number("peak_ws") - last.number("base_ws")) / entries);
     }
-    printf("    (speed-up: whole run of workers %s / whole run of this count, medians)\n",
-           workersLabel(counts[0]).c_str());
+    printf(
+        "    (medians but for fastest, the quickest round; speed-up: whole run of workers %s / "
+        "whole run of this count)\n",
+        workersLabel(counts[0]).c_str());
   }
   if (settings.xcopy) {
     std::string per;
     for (double t : rounds.back().xcopy.perSource)
       per += (per.empty() ? "" : " + ") + std::to_string(t).substr(0, 5);
-    printf("    xcopy /D sequence: %.2f s (last round %s s), %s files copied\n", median(xcopy),
-           per.c_str(), grouped(static_cast<double>(rounds.back().xcopy.filesCopied)).c_str());
+    printf("    xcopy /D sequence: %.2f s, fastest %.2f s (last round %s s), %s files copied\n",
+           median(xcopy), *std::min_element(xcopy.begin(), xcopy.end()), per.c_str(),
+           grouped(static_cast<double>(rounds.back().xcopy.filesCopied)).c_str());
     if (counts.size() == 1) {
       std::vector<double> whole, process;
       for (const auto& r : rounds) {
@@ -447,6 +499,16 @@ void runVariant(const Settings& settings, const Variant& variant) {
       printf("    ratio Ostrelle/xcopy: %.2f (with Ostrelle's process start %.2f)\n",
              median(whole) / median(xcopy), median(process) / median(xcopy));
     }
+  }
+
+  if (rounds.back().xcopyRequests.known || rounds.back().engineRequests[0].known) {
+    printf("    requests the volume delayed, last round:\n");
+    for (size_t i = 0; i < counts.size(); ++i)
+      printRequests(("Ostrelle, workers " + workersLabel(counts[i])).c_str(),
+                    rounds.back().engineRequests[i], static_cast<double>(ours[i].files.size()));
+    if (settings.xcopy)
+      printRequests("xcopy sequence", rounds.back().xcopyRequests,
+                    static_cast<double>(ours[0].files.size()));
   }
 
   // Checks on the destinations of the last round.
@@ -582,6 +644,7 @@ int benchMain(const Settings& settings) {
       // The run log and the result files stay on the local disk, as a
       // program folder would.
       v.scratch = settings.dataRoot + L"\\slow-volume-scratch";
+      v.requestCounter = settings.slowRoot + L"\\.slowfs-requests";
       runVariant(settings, v);
     }
   }

@@ -10,6 +10,10 @@
 // Requests are served by several threads, as FUSE does by default, so
 // concurrent requests wait side by side, like round trips to a server.
 //
+// The file /.slowfs-requests at the mount's root (not listed, not in the
+// backing folder) reads as the number of delayed requests of each kind so
+// far, one "kind count" per line, so a benchmark can count a run's requests.
+//
 // Built natively by bench/run.sh: gcc slowfs.c $(pkg-config --cflags --libs fuse3)
 
 #define FUSE_USE_VERSION 31
@@ -33,7 +37,19 @@
 static char backing[PATH_MAX];
 static long delay_ns = 1000000;
 
-static void wait_delay(void) {
+enum { kOpen, kCreate, kWrite, kRelease, kRename, kMkdir, kUtimens, kKinds };
+static const char* const kind_names[kKinds] = {"open",   "create", "write",  "release",
+                                               "rename", "mkdir",  "utimens"};
+static unsigned long long counts[kKinds];
+
+static const char kCounterPath[] = "/.slowfs-requests";
+#define COUNTER_HANDLE UINT64_MAX
+#define COUNTER_SIZE 4096
+
+static int is_counter(const char* path) { return strcmp(path, kCounterPath) == 0; }
+
+static void wait_delay(int kind) {
+  __atomic_fetch_add(&counts[kind], 1, __ATOMIC_RELAXED);
   struct timespec t = {delay_ns / 1000000000L, delay_ns % 1000000000L};
   while (nanosleep(&t, &t) == -1 && errno == EINTR) {
   }
@@ -65,12 +81,20 @@ static void* sf_init(struct fuse_conn_info* conn, struct fuse_config* cfg) {
 }
 
 static int sf_getattr(const char* path, struct stat* st, struct fuse_file_info* fi) {
+  if (is_counter(path)) {
+    memset(st, 0, sizeof *st);
+    st->st_mode = S_IFREG | 0444;
+    st->st_nlink = 1;
+    st->st_size = COUNTER_SIZE;
+    return 0;
+  }
   if (fi) return result(fstat((int)fi->fh, st));
   FULL(path, p);
   return result(lstat(p, st));
 }
 
 static int sf_access(const char* path, int mask) {
+  if (is_counter(path)) return (mask & W_OK) ? -EACCES : 0;
   FULL(path, p);
   return result(access(p, mask));
 }
@@ -121,7 +145,7 @@ static int sf_mknod(const char* path, mode_t mode, dev_t rdev) {
 
 static int sf_mkdir(const char* path, mode_t mode) {
   FULL(path, p);
-  wait_delay();
+  wait_delay(kMkdir);
   return result(mkdir(p, mode));
 }
 
@@ -143,7 +167,7 @@ static int sf_symlink(const char* target, const char* path) {
 static int sf_rename(const char* from, const char* to, unsigned int flags) {
   FULL(from, f);
   FULL(to, t);
-  wait_delay();
+  wait_delay(kRename);
   if (flags) return result(renameat2(AT_FDCWD, f, AT_FDCWD, t, flags));
   return result(rename(f, t));
 }
@@ -173,7 +197,7 @@ static int sf_truncate(const char* path, off_t size, struct fuse_file_info* fi) 
 }
 
 static int sf_utimens(const char* path, const struct timespec tv[2], struct fuse_file_info* fi) {
-  wait_delay();
+  wait_delay(kUtimens);
   if (fi) return result(futimens((int)fi->fh, tv));
   FULL(path, p);
   return result(utimensat(AT_FDCWD, p, tv, AT_SYMLINK_NOFOLLOW));
@@ -181,7 +205,7 @@ static int sf_utimens(const char* path, const struct timespec tv[2], struct fuse
 
 static int sf_create(const char* path, mode_t mode, struct fuse_file_info* fi) {
   FULL(path, p);
-  wait_delay();
+  wait_delay(kCreate);
   int fd = open(p, fi->flags, mode);
   if (fd == -1) return -errno;
   fi->fh = (uint64_t)fd;
@@ -189,8 +213,14 @@ static int sf_create(const char* path, mode_t mode, struct fuse_file_info* fi) {
 }
 
 static int sf_open(const char* path, struct fuse_file_info* fi) {
+  if (is_counter(path)) {
+    if ((fi->flags & O_ACCMODE) != O_RDONLY) return -EACCES;
+    fi->fh = COUNTER_HANDLE;
+    fi->direct_io = 1;  // read anew every time, never from the page cache
+    return 0;
+  }
   FULL(path, p);
-  wait_delay();
+  wait_delay(kOpen);
   int fd = open(p, fi->flags);
   if (fd == -1) return -errno;
   fi->fh = (uint64_t)fd;
@@ -200,6 +230,17 @@ static int sf_open(const char* path, struct fuse_file_info* fi) {
 static int sf_read(const char* path, char* buf, size_t size, off_t offset,
                    struct fuse_file_info* fi) {
   (void)path;
+  if (fi->fh == COUNTER_HANDLE) {
+    char text[COUNTER_SIZE];
+    int length = 0;
+    for (int k = 0; k < kKinds; ++k)
+      length += snprintf(text + length, sizeof text - (size_t)length, "%s %llu\n", kind_names[k],
+                         __atomic_load_n(&counts[k], __ATOMIC_RELAXED));
+    if (offset >= length) return 0;
+    size_t n = (size_t)(length - offset) < size ? (size_t)(length - offset) : size;
+    memcpy(buf, text + offset, n);
+    return (int)n;
+  }
   ssize_t n = pread((int)fi->fh, buf, size, offset);
   return n == -1 ? -errno : (int)n;
 }
@@ -207,7 +248,7 @@ static int sf_read(const char* path, char* buf, size_t size, off_t offset,
 static int sf_write(const char* path, const char* buf, size_t size, off_t offset,
                     struct fuse_file_info* fi) {
   (void)path;
-  wait_delay();
+  wait_delay(kWrite);
   ssize_t n = pwrite((int)fi->fh, buf, size, offset);
   return n == -1 ? -errno : (int)n;
 }
@@ -225,7 +266,8 @@ static int sf_flush(const char* path, struct fuse_file_info* fi) {
 
 static int sf_release(const char* path, struct fuse_file_info* fi) {
   (void)path;
-  wait_delay();
+  if (fi->fh == COUNTER_HANDLE) return 0;
+  wait_delay(kRelease);
   close((int)fi->fh);
   return 0;
 }
@@ -248,6 +290,7 @@ static int sf_setxattr(const char* path, const char* name, const char* value, si
 }
 
 static int sf_getxattr(const char* path, const char* name, char* value, size_t size) {
+  if (is_counter(path)) return -ENODATA;
   FULL(path, p);
   ssize_t n = lgetxattr(p, name, value, size);
   return n == -1 ? -errno : (int)n;
