@@ -38,8 +38,11 @@ mkdir -p "$data" "$build/bench"
 slow_args=()
 slowfs_pid=""
 mnt="$data/slow-volume"
+# /proc/mounts rather than a stat of the folder: a mount whose server died
+# (an interrupted run) no longer answers one.
+mounted() { awk -v m="$mnt" '$2 == m { found = 1 } END { exit !found }' /proc/mounts; }
 unmount_slow() {
-  if mountpoint -q "$mnt" 2>/dev/null; then
+  if mounted; then
     fusermount3 -u "$mnt" 2>/dev/null || fusermount3 -u -z "$mnt" 2>/dev/null || umount -l "$mnt"
   fi
   if [ -n "$slowfs_pid" ]; then
@@ -58,17 +61,20 @@ if ((slow)); then
   if [ -z "$why" ]; then
     slowfs="$build/bench/slowfs"
     # shellcheck disable=SC2046
-    gcc -O2 -Wall -Wextra -o "$slowfs" "$root/bench/slowfs.c" $(pkg-config --cflags --libs fuse3)
+    gcc -O2 -Wall -Wextra -o "$slowfs" "$root/bench/slowfs.c" $(pkg-config --cflags --libs fuse3) ||
+      why="bench/slowfs.c did not build (gcc's messages above)"
+  fi
+  if [ -z "$why" ]; then
     unmount_slow  # left over from an interrupted run
     mkdir -p "$data/slow-backing" "$mnt"
     "$slowfs" --delay-ms "$delay" "$data/slow-backing" "$mnt" -f 2>"$build/bench/slowfs.log" &
     slowfs_pid=$!
     for _ in $(seq 50); do
-      mountpoint -q "$mnt" && break
+      mounted && break
       kill -0 "$slowfs_pid" 2>/dev/null || break
       sleep 0.2
     done
-    if ! mountpoint -q "$mnt"; then
+    if ! mounted; then
       why="slowfs could not mount $mnt: $(tr '\n' ' ' <"$build/bench/slowfs.log")"
       kill "$slowfs_pid" 2>/dev/null || true
       wait "$slowfs_pid" 2>/dev/null || true
