@@ -1,5 +1,7 @@
 #include "bench/engine_run.h"
 
+#include <cstdlib>
+
 #include "base/program_folder.h"
 #include "base/run_state.h"
 #include "base/text.h"
@@ -52,6 +54,7 @@ int runEngineChild(const EngineRunRequest& request, const std::wstring& resultPa
   options.destination = request.destination;
   options.includeSubfolders = true;
   options.ignoreHierarchy = request.ignoreHierarchy;
+  options.workers = request.workers;
   BenchHost host(options);
 
   MemoryCounters before = readMemoryCounters();
@@ -75,6 +78,7 @@ int runEngineChild(const EngineRunRequest& request, const std::wstring& resultPa
   result.set("errors", runState.errorLogged ? 1 : 0);
   result.set("done", host.outcome == texts::kOutcomeDone ? 1 : 0);
   result.set("log", toUtf8(lastLogPath()));
+  result.set("workers", request.workers);
   return result.save(resultPath) ? 0 : 2;
 }
 
@@ -82,18 +86,19 @@ std::wstring engineChildCommand(const EngineRunRequest& request, const std::wstr
   std::wstring line = quoteArgument(selfPath()) + L" --engine-child " + quoteArgument(resultPath) +
                       L" " + quoteArgument(request.destination) + L" " +
                       (request.ignoreHierarchy ? L"1" : L"0") + L" " +
-                      quoteArgument(request.programFolder);
+                      quoteArgument(request.programFolder) + formatText(L" %u", request.workers);
   for (const auto& s : request.sources) line += L" " + quoteArgument(s);
   return line;
 }
 
 bool parseEngineChild(const std::vector<std::wstring>& args, EngineRunRequest& request,
                       std::wstring& resultPath) {
-  if (args.size() < 5) return false;
+  if (args.size() < 6) return false;
   resultPath = args[0];
   request.destination = args[1];
   request.ignoreHierarchy = args[2] == L"1";
   request.programFolder = args[3];
-  request.sources.assign(args.begin() + 4, args.end());
+  request.workers = static_cast<unsigned>(wcstoul(args[4].c_str(), nullptr, 10));
+  request.sources.assign(args.begin() + 5, args.end());
   return true;
 }

@@ -12,6 +12,7 @@ struct EngineRunRequest {
   std::wstring destination;
   bool ignoreHierarchy = false;
   std::wstring programFolder;  // where the run log goes
+  unsigned workers = 0;        // RunOptions::workers: 0 automatic, else that many threads
 };
 
 // Entry point of the child process: runs the extraction and writes its
