@@ -1,0 +1,144 @@
+#include "engine/work_pool.h"
+
+#include <algorithm>
+#include <new>
+#include <string>
+
+#include "base/run_state.h"
+#include "engine/file_ops.h"
+
+WorkPool::WorkPool(unsigned workers, size_t capacity)
+    : ready_(CreateSemaphoreW(nullptr, 0, 0x7FFFFFFF, nullptr)),
+      changed_(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+      capacity_(std::max<size_t>(capacity, 1)) {
+  if (workers <= 1 || !ready_ || !changed_) return;
+  threads_.reserve(workers);
+  for (unsigned i = 0; i < workers; ++i) {
+    KernelHandle thread(CreateThread(nullptr, 0, threadProcedure, this, 0, nullptr));
+    if (!thread) break;
+    threads_.push_back(std::move(thread));
+  }
+}
+
+WorkPool::~WorkPool() {
+  if (threads_.empty()) return;
+  {
+    ScopedLock hold(lock_);
+    queue_.clear();
+    closing_ = true;
+  }
+  ReleaseSemaphore(ready_.get(), static_cast<LONG>(threads_.size()), nullptr);
+  for (KernelHandle& thread : threads_) WaitForSingleObject(thread.get(), INFINITE);
+}
+
+DWORD WINAPI WorkPool::threadProcedure(LPVOID pool) {
+  static_cast<WorkPool*>(pool)->work();
+  return 0;
+}
+
+void WorkPool::work() {
+  for (;;) {
+    WaitForSingleObject(ready_.get(), INFINITE);
+    Job job;
+    bool start = false;
+    {
+      ScopedLock hold(lock_);
+      if (queue_.empty()) {
+        if (closing_) return;
+        continue;
+      }
+      job.swap(queue_.front());
+      queue_.pop_front();
+      // The decision is taken under the lock, in queue order, and a cancel
+      // is never withdrawn during a run: once one job is dropped, every job
+      // taken after it is dropped as well.
+      if (!stopped_ && (cancelled() || failed_)) stopped_ = true;
+      start = !stopped_;
+      ++running_;
+    }
+    SetEvent(changed_.get());
+    try {
+      job(start);
+    } catch (...) {
+      // Nothing crosses the thread procedure.  The phase's thread rethrows.
+      failed_ = true;
+    }
+    {
+      ScopedLock hold(lock_);
+      --running_;
+    }
+    SetEvent(changed_.get());
+  }
+}
+
+void WorkPool::throwIfFailed() {
+  if (failed_) throw std::bad_alloc();
+}
+
+void WorkPool::submit(Job job) {
+  if (threads_.empty()) {
+    job(true);
+    return;
+  }
+  waitUntil([this] {
+    ScopedLock hold(lock_);
+    return queue_.size() < capacity_;
+  });
+  {
+    ScopedLock hold(lock_);
+    queue_.push_back(std::move(job));
+  }
+  ReleaseSemaphore(ready_.get(), 1, nullptr);
+}
+
+void WorkPool::waitUntilTaken() {
+  if (threads_.empty()) return;
+  waitUntil([this] {
+    ScopedLock hold(lock_);
+    return queue_.empty();
+  });
+}
+
+void WorkPool::finishAll() {
+  if (threads_.empty()) return;
+  waitUntil([this] {
+    ScopedLock hold(lock_);
+    return queue_.empty() && running_ == 0;
+  });
+}
+
+namespace {
+
+// A normalised path in capitals, ending in a backslash, so that one path
+// lies inside another exactly when it starts with the other.
+std::wstring comparable(std::wstring path) {
+  if (path.empty()) return path;
+  if (path.back() != L'\\') path += L'\\';
+  CharUpperBuffW(&path[0], static_cast<DWORD>(path.size()));
+  return path;
+}
+
+unsigned processorWorkers() {
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  unsigned cpus = info.dwNumberOfProcessors ? info.dwNumberOfProcessors : 1;
+  return std::min(std::max(2 * cpus, 2u), 8u);
+}
+
+}  // namespace
+
+unsigned workersFor(const RunOptions& options) {
+  unsigned workers = options.workers ? std::min(options.workers, 32u) : processorWorkers();
+  if (workers <= 1) return 1;
+  std::vector<std::wstring> paths;
+  for (const std::wstring& source : options.sources)
+    paths.push_back(comparable(longPathOf(source)));
+  std::wstring destination = normaliseDestination(options.destination);
+  if (!destination.empty()) paths.push_back(comparable(L"\\\\?\\" + destination));
+  for (size_t i = 0; i < paths.size(); ++i)
+    for (size_t j = 0; j < paths.size(); ++j)
+      if (i != j && !paths[i].empty() && !paths[j].empty() &&
+          paths[i].compare(0, paths[j].size(), paths[j]) == 0)
+        return 1;
+  return workers;
+}

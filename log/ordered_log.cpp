@@ -1,0 +1,45 @@
+#include "log/ordered_log.h"
+
+#include <utility>
+
+#include "log/run_log.h"
+
+void DirectLog::write(const wchar_t* category, std::wstring message) {
+  writeLogLine(category, message);
+}
+
+OrderedLog::OrderedLog(size_t window)
+    : free_(
+          CreateSemaphoreW(nullptr, static_cast<LONG>(window), static_cast<LONG>(window), nullptr)),
+      slots_(window) {}
+
+uint64_t OrderedLog::begin() {
+  WaitForSingleObject(free_.get(), INFINITE);
+  ScopedLock hold(lock_);
+  return begun_++;
+}
+
+void OrderedLog::finish(uint64_t step, StepLines& lines) {
+  // Whoever finishes the oldest unwritten step writes it and every later
+  // step that has finished meanwhile.  Writing under the lock keeps lines of
+  // two threads from crossing, and the run log has one writer at a time.
+  ScopedLock hold(lock_);
+  Slot& slot = slots_[step % slots_.size()];
+  slot.finished = true;
+  slot.lines = std::move(lines.lines());
+  for (;;) {
+    Slot& due = slots_[written_ % slots_.size()];
+    if (written_ == begun_ || !due.finished) break;
+    std::vector<StepLines::Line> out = std::move(due.lines);
+    due.lines.clear();
+    due.finished = false;
+    ++written_;
+    ReleaseSemaphore(free_.get(), 1, nullptr);
+    for (StepLines::Line& line : out) writeLogLine(line.category, line.message);
+  }
+}
+
+bool OrderedLog::drained() {
+  ScopedLock hold(lock_);
+  return written_ == begun_;
+}
