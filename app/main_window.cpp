@@ -20,6 +20,7 @@ struct MainWindowState {
   explicit MainWindowState(HWND window) : host(window) {}
   MainWindowHost host;
   DestinationHistory history;
+  unsigned workers = 0;  // from the settings file; no control shows it
 };
 
 // Disabled in this order while a run is active.  The source list, the run
@@ -171,7 +172,10 @@ void initMainWindow(HWND window) {
   if (programFolder().empty()) computeProgramFolder();
 
   StoredSettings settings = loadSettings();
-  if (MainWindowState* state = stateOf(window)) state->history = settings.history;
+  if (MainWindowState* state = stateOf(window)) {
+    state->history = settings.history;
+    state->workers = settings.workers;
+  }
   showHistory(window, settings.history, settings.history[0]);
 
   check(window, IDC_SUBFOLDERS, settings.includeSubfolders);
@@ -252,6 +256,7 @@ void startRun(HWND window) {
   // sources listed now: folders dropped onto the list while it runs are kept
   // for the next run and never shift the entries under the running scan.
   RunOptions options = readRunOptions(window);
+  options.workers = state->workers;
   if (auto history =
           saveSettings(window, storedSettingsOf(options, state->history), options.destination)) {
     state->history = *history;
