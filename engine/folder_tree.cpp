@@ -183,7 +183,7 @@ class OpenChecks {
     uint64_t step = log_.begin();
     std::vector<Item> batch;
     batch.swap(batch_);
-    pool_.submit([this, step, batch](bool started) {
+    pool_.submit([this, step, batch = std::move(batch)](bool started) {
       StepLines lines;
       std::vector<const wchar_t*> failed;
       if (started) {

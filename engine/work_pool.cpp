@@ -32,19 +32,28 @@ WorkPool::~WorkPool() {
 }
 
 DWORD WINAPI WorkPool::threadProcedure(LPVOID pool) {
-  static_cast<WorkPool*>(pool)->work();
+  try {
+    static_cast<WorkPool*>(pool)->work();
+  } catch (...) {
+    // work() lets nothing out; this only keeps the promise.
+  }
   return 0;
 }
 
 void WorkPool::work() {
   for (;;) {
-    WaitForSingleObject(ready_.get(), INFINITE);
     Job job;
     bool start = false;
     {
       ScopedLock hold(lock_);
       if (queue_.empty()) {
         if (closing_) return;
+        ++idle_;
+        lock_.leave();
+        WaitForSingleObject(ready_.get(), INFINITE);
+        lock_.enter();
+        --idle_;
+        if (wakesPending_) --wakesPending_;
         continue;
       }
       job.swap(queue_.front());
@@ -56,19 +65,26 @@ void WorkPool::work() {
       start = !stopped_;
       ++running_;
     }
-    SetEvent(changed_.get());
+    reportChange();
     try {
       job(start);
     } catch (...) {
-      // Nothing crosses the thread procedure.  The phase's thread rethrows.
+      // Nothing crosses the thread procedure.  The queueing thread rethrows.
       failed_ = true;
     }
     {
       ScopedLock hold(lock_);
       --running_;
     }
-    SetEvent(changed_.get());
+    reportChange();
   }
+}
+
+void WorkPool::reportChange() {
+  // The change was made under the lock before this.  Either the waiting
+  // thread set the flag before taking the lock to look, and sees it here, or
+  // it looks after the change.
+  if (watching_.exchange(false)) SetEvent(changed_.get());
 }
 
 void WorkPool::throwIfFailed() {
@@ -80,15 +96,16 @@ void WorkPool::submit(Job job) {
     job(true);
     return;
   }
-  waitUntil([this] {
+  bool wake = false;
+  waitUntil([&] {
     ScopedLock hold(lock_);
-    return queue_.size() < capacity_;
-  });
-  {
-    ScopedLock hold(lock_);
+    if (queue_.size() >= capacity_) return false;
     queue_.push_back(std::move(job));
-  }
-  ReleaseSemaphore(ready_.get(), 1, nullptr);
+    wake = idle_ > wakesPending_;
+    if (wake) ++wakesPending_;
+    return true;
+  });
+  if (wake) ReleaseSemaphore(ready_.get(), 1, nullptr);
 }
 
 void WorkPool::waitUntilTaken() {

@@ -50,7 +50,13 @@ class WorkPool {
   void waitUntil(Done done) {
     for (;;) {
       throwIfFailed();
-      if (done()) return;
+      // Announced before looking: a job that changes things after the look
+      // sees the flag and signals.
+      watching_ = true;
+      if (done()) {
+        watching_ = false;
+        return;
+      }
       WaitForSingleObject(changed_.get(), INFINITE);
     }
   }
@@ -60,17 +66,24 @@ class WorkPool {
  private:
   static DWORD WINAPI threadProcedure(LPVOID pool);
   void work();
+  // After a job was taken or ended: wakes the queueing thread if it waits.
+  void reportChange();
   // A job that threw (out of memory) ends the phase the way an allocation
   // failure on the run's own thread does: the exception surfaces here.
   void throwIfFailed();
 
+  // Kernel objects are signalled only for a thread that waits on them: on a
+  // busy queue, jobs pass without a kernel call.
   CriticalSection lock_;
-  KernelHandle ready_;    // semaphore: queued jobs, plus one per thread at the end
+  KernelHandle ready_;    // semaphore: wakes idle workers
   KernelHandle changed_;  // auto-reset event: a job was taken or ended
   std::deque<Job> queue_;
   size_t capacity_;
   size_t running_ = 0;
-  bool stopped_ = false;  // a job was dropped: every later one is too
+  size_t idle_ = 0;                    // workers waiting on ready_ ...
+  size_t wakesPending_ = 0;            // ... and wakes already released for them
+  std::atomic<bool> watching_{false};  // the queueing thread waits on changed_
+  bool stopped_ = false;               // a job was dropped: every later one is too
   bool closing_ = false;
   std::atomic<bool> failed_{false};
   std::vector<KernelHandle> threads_;

@@ -9,14 +9,20 @@ void DirectLog::write(const wchar_t* category, std::wstring message) {
 }
 
 OrderedLog::OrderedLog(size_t window)
-    : free_(
-          CreateSemaphoreW(nullptr, static_cast<LONG>(window), static_cast<LONG>(window), nullptr)),
-      slots_(window) {}
+    : roomMade_(CreateEventW(nullptr, FALSE, FALSE, nullptr)), slots_(window) {}
 
 uint64_t OrderedLog::begin() {
-  WaitForSingleObject(free_.get(), INFINITE);
-  ScopedLock hold(lock_);
-  return begun_++;
+  for (;;) {
+    {
+      ScopedLock hold(lock_);
+      if (begun_ - written_ < slots_.size()) {
+        waiting_ = false;
+        return begun_++;
+      }
+      waiting_ = true;
+    }
+    WaitForSingleObject(roomMade_.get(), INFINITE);
+  }
 }
 
 void OrderedLog::finish(uint64_t step, StepLines& lines) {
@@ -34,7 +40,10 @@ void OrderedLog::finish(uint64_t step, StepLines& lines) {
     due.lines.clear();
     due.finished = false;
     ++written_;
-    ReleaseSemaphore(free_.get(), 1, nullptr);
+    if (waiting_) {
+      waiting_ = false;
+      SetEvent(roomMade_.get());
+    }
     for (StepLines::Line& line : out) writeLogLine(line.category, line.message);
   }
 }

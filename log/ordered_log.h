@@ -53,12 +53,12 @@ class StepLines final : public LogSink {
 
 class OrderedLog {
  public:
-  // False from ok() when the platform gave no semaphore; the caller then
-  // works on one thread.
+  // False from ok() when the platform gave no event; the caller then works
+  // on one thread.
   explicit OrderedLog(size_t window);
   OrderedLog(const OrderedLog&) = delete;
   OrderedLog& operator=(const OrderedLog&) = delete;
-  bool ok() const { return static_cast<bool>(free_); }
+  bool ok() const { return static_cast<bool>(roomMade_); }
 
   // The number of the next step, on the one thread that numbers them.
   // Waits while `window` steps are begun and not yet written.
@@ -76,7 +76,10 @@ class OrderedLog {
     std::vector<StepLines::Line> lines;
   };
   CriticalSection lock_;
-  KernelHandle free_;  // semaphore: slots a new step may take
+  // Set for a begin() that waits for room; signalled only then, so a phase
+  // that never fills the window makes no kernel call for it.
+  KernelHandle roomMade_;
+  bool waiting_ = false;
   std::vector<Slot> slots_;
   uint64_t begun_ = 0, written_ = 0;
 };
