@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "base/run_state.h"
@@ -83,6 +84,22 @@ bool namesFoldAsAscii(const FolderNode& node) {
     for (wchar_t unit : entry.nameView())
       if (unit >= 0x80) return false;
   return true;
+}
+
+// Whether a step's copy or move failed because the volume was full; `error`
+// is the last error as the step ended.
+bool ranOutOfSpace(StepLines& lines, DWORD error) {
+  if (error != ERROR_DISK_FULL && error != ERROR_HANDLE_DISK_FULL) return false;
+  std::wstring_view copyFailed(texts::kErrCopy), moveFailed(texts::kErrMove);
+  copyFailed = copyFailed.substr(0, copyFailed.find(L'%'));
+  moveFailed = moveFailed.substr(0, moveFailed.find(L'%'));
+  for (const StepLines::Line& line : lines.lines()) {
+    std::wstring_view message(line.message);
+    if (message.substr(0, copyFailed.size()) == copyFailed ||
+        message.substr(0, moveFailed.size()) == moveFailed)
+      return true;
+  }
+  return false;
 }
 
 // A destination path as the file system compares names: every unit that has
@@ -203,9 +220,19 @@ class TreeTransfer {
     uint64_t step = log_.begin();
     const RunOptions& options = options_;
     OrderedLog& log = log_;
-    pool_->submit([&options, &log, &entry, folderTarget, fresh, step, flight](bool started) {
+    WorkPool& pool = *pool_;
+    pool_->submit([&options, &log, &pool, &entry, folderTarget, fresh, step, flight](bool started) {
       StepLines lines;
-      if (started) transferFile(options, entry, folderTarget, fresh, lines);
+      if (started) {
+        transferFile(options, entry, folderTarget, fresh, lines);
+        // Files copied at the same time share the space left.  One that did
+        // not fit is tried again alone, as with one thread, once the others
+        // have ended and before any further file starts.
+        if (ranOutOfSpace(lines, GetLastError())) {
+          lines.lines().clear();
+          pool.runAlone([&] { transferFile(options, entry, folderTarget, fresh, lines); });
+        }
+      }
       flight->done = true;
       log.finish(step, lines);
     });

@@ -46,7 +46,7 @@ void WorkPool::work() {
     bool start = false;
     {
       ScopedLock hold(lock_);
-      if (queue_.empty()) {
+      if (queue_.empty() || parked_) {
         if (closing_) return;
         ++idle_;
         lock_.leave();
@@ -85,6 +85,33 @@ void WorkPool::reportChange() {
   // thread set the flag before taking the lock to look, and sees it here, or
   // it looks after the change.
   if (watching_.exchange(false)) SetEvent(changed_.get());
+}
+
+void WorkPool::runAlone(const std::function<void()>& work) {
+  {
+    ScopedLock hold(lock_);
+    ++parked_;
+  }
+  ScopedLock turn(alone_);
+  for (;;) {
+    {
+      ScopedLock hold(lock_);
+      // The others still parked wait for their turn and do nothing.
+      if (running_ == parked_) break;
+    }
+    Sleep(1);  // a rare path: a transfer that failed for want of space
+  }
+  work();
+  size_t idle = 0;
+  {
+    ScopedLock hold(lock_);
+    --parked_;
+    if (parked_ == 0 && idle_ > wakesPending_) {
+      idle = idle_ - wakesPending_;
+      wakesPending_ = idle_;
+    }
+  }
+  if (idle) ReleaseSemaphore(ready_.get(), static_cast<LONG>(idle), nullptr);
 }
 
 void WorkPool::throwIfFailed() {

@@ -63,6 +63,11 @@ class WorkPool {
   // Waits until every queued job has ended.
   void finishAll();
 
+  // From inside a job: holds back every job not yet started, waits until
+  // every other running job has ended, then calls `work` alone.  Jobs that
+  // ask at the same time take turns.
+  void runAlone(const std::function<void()>& work);
+
  private:
   static DWORD WINAPI threadProcedure(LPVOID pool);
   void work();
@@ -84,6 +89,8 @@ class WorkPool {
   size_t wakesPending_ = 0;            // ... and wakes already released for them
   std::atomic<bool> watching_{false};  // the queueing thread waits on changed_
   bool stopped_ = false;               // a job was dropped: every later one is too
+  size_t parked_ = 0;                  // jobs waiting in runAlone; none starts meanwhile
+  CriticalSection alone_;
   bool closing_ = false;
   std::atomic<bool> failed_{false};
   std::vector<KernelHandle> threads_;
