@@ -186,19 +186,27 @@ class OpenChecks {
     pool_.submit([this, step, batch = std::move(batch)](bool started) {
       StepLines lines;
       std::vector<const wchar_t*> failed;
-      if (started) {
-        for (const Item& item : batch) {
-          std::wstring_view name(item.name, item.length);
-          if (canOpenForRead(joinPath(item.folder->longPath, name))) continue;
-          std::wstring path = item.folder->path + L"\\";
-          path.append(name.data(), name.size());
-          lines.write(texts::kCategoryError, formatText(texts::kErrOpenForRead, path.c_str()));
-          failed.push_back(item.name);
+      try {
+        if (started) {
+          for (const Item& item : batch) {
+            std::wstring_view name(item.name, item.length);
+            if (canOpenForRead(joinPath(item.folder->longPath, name))) continue;
+            std::wstring path = item.folder->path + L"\\";
+            path.append(name.data(), name.size());
+            lines.write(texts::kCategoryError, formatText(texts::kErrOpenForRead, path.c_str()));
+            failed.push_back(item.name);
+          }
         }
-      }
-      if (!failed.empty()) {
-        ScopedLock hold(failedLock_);
-        failed_.insert(failed_.end(), failed.begin(), failed.end());
+        if (!failed.empty()) {
+          ScopedLock hold(failedLock_);
+          failed_.insert(failed_.end(), failed.begin(), failed.end());
+        }
+      } catch (...) {
+        // Out of memory: the step still ends, so that the log moves on and
+        // the scanning thread's waits end; the pool then ends the scan.
+        lines.lines().clear();
+        log_.finish(step, lines);
+        throw;
       }
       log_.finish(step, lines);
     });

@@ -223,15 +223,24 @@ class TreeTransfer {
     WorkPool& pool = *pool_;
     pool_->submit([&options, &log, &pool, &entry, folderTarget, fresh, step, flight](bool started) {
       StepLines lines;
-      if (started) {
-        transferFile(options, entry, folderTarget, fresh, lines);
-        // Files copied at the same time share the space left.  One that did
-        // not fit is tried again alone, as with one thread, once the others
-        // have ended and before any further file starts.
-        if (ranOutOfSpace(lines, GetLastError())) {
-          lines.lines().clear();
-          pool.runAlone([&] { transferFile(options, entry, folderTarget, fresh, lines); });
+      try {
+        if (started) {
+          transferFile(options, entry, folderTarget, fresh, lines);
+          // Files copied at the same time share the space left.  One that
+          // did not fit is tried again alone, as with one thread, once the
+          // others have ended and before any further file starts.
+          if (ranOutOfSpace(lines, GetLastError())) {
+            lines.lines().clear();
+            pool.runAlone([&] { transferFile(options, entry, folderTarget, fresh, lines); });
+          }
         }
+      } catch (...) {
+        // Out of memory: the step still ends, so that the log moves on and
+        // this thread's waits end; the pool then ends the phase.
+        lines.lines().clear();
+        flight->done = true;
+        log.finish(step, lines);
+        throw;
       }
       flight->done = true;
       log.finish(step, lines);

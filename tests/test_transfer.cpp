@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <memory>
+#include <new>
 
 #include "base/run_state.h"
 #include "base/text.h"
@@ -421,4 +422,31 @@ TEST_F(Transfer, CancelWithSeveralWorkers) {
   // Only what workers had taken before the flag was set may still start.
   EXPECT_LE(startedAfterCancel.load(), static_cast<int>(workers) - 1);
   EXPECT_FALSE(folderExists(temp / L"out\\sub"));
+}
+
+// Running out of memory inside a worker's file ends the transfer on the
+// run's thread, as it does with one thread: the exception surfaces there,
+// the transfer stops and every thread is gone afterwards.  (Files that other
+// workers start while the exception unwinds still complete.)
+TEST_F(Transfer, AnAllocationFailureInAWorkerEndsTheTransfer) {
+  for (int i = 0; i < 100; ++i) writeFile(temp / formatText(L"src\\f%03d.txt", i), "file");
+  writeFile(temp / L"src\\sub\\later.txt", "later");
+  for (unsigned workers : {1u, 4u}) {
+    SCOPED_TRACE(workers);
+    options.workers = workers;
+    setFileOperationHook([&](const wchar_t* operation, const std::wstring& path) {
+      if (std::wstring(operation) == L"copy" && path.find(L"f010.txt") != std::wstring::npos)
+        throw std::bad_alloc();
+    });
+    std::wstring out = temp / formatText(L"out%u", workers);
+    EXPECT_THROW(run({temp / L"src"}, out), std::bad_alloc);
+    setFileOperationHook(nullptr);
+    EXPECT_FALSE(fileExists(out + L"\\f010.txt"));
+    EXPECT_FALSE(folderExists(out + L"\\sub"));
+    size_t copied = listFolder(out).size();
+    EXPECT_LT(copied, 99u);
+    if (workers == 1) {
+      EXPECT_EQ(copied, 10u);
+    }
+  }
 }
