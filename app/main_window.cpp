@@ -25,6 +25,7 @@ struct MainWindowState {
   DestinationHistory history;
   TaskbarProgress taskbar;
   bool comInitialised = false;  // by the taskbar, on this thread
+  unsigned workers = 0;         // from the settings file; no control shows it
 };
 
 // The taskbar button follows a run from a timer, a few times a second,
@@ -121,6 +122,7 @@ void startRunOfKind(HWND window, bool preview) {
     // are kept for the next run and never shift the entries under the
     // running scan.
     RunOptions options = readRunOptions(window);
+    options.workers = state->workers;
     // A preview is a look, not an act: the settings file and the history
     // stay as they are.
     if (!preview) {
@@ -270,7 +272,10 @@ void initMainWindow(HWND window) {
   if (programFolder().empty()) computeProgramFolder();
 
   StoredSettings settings = loadSettings();
-  if (MainWindowState* state = stateOf(window)) state->history = settings.history;
+  if (MainWindowState* state = stateOf(window)) {
+    state->history = settings.history;
+    state->workers = settings.workers;
+  }
   showHistory(window, settings.history, settings.history[0]);
 
   check(window, IDC_SUBFOLDERS, settings.includeSubfolders);

@@ -134,6 +134,8 @@ bool isFolder(const std::wstring& path);
 
 // Observer of the per-file operations (tests use it to act at an exact
 // point of a run).  Called before each operation with its name ("read",
-// "write", "copy", "move") and the path as the caller gave it.
+// "write", "copy", "move") and the path as the caller gave it.  A run with
+// several workers calls it from each of them, possibly at once, so the
+// hook must be safe for that; set it only while no run is under way.
 using FileOperationHook = std::function<void(const wchar_t* operation, const std::wstring& path)>;
 void setFileOperationHook(FileOperationHook hook);

@@ -1,13 +1,17 @@
 #include "engine/folder_tree.h"
 
 #include <algorithm>
+#include <functional>
 #include <iterator>
+#include <memory>
 
 #include "base/handles.h"
 #include "base/run_state.h"
 #include "base/text.h"
 #include "base/texts.h"
 #include "engine/file_ops.h"
+#include "engine/work_pool.h"
+#include "log/ordered_log.h"
 #include "log/run_log.h"
 
 namespace {
@@ -113,11 +117,115 @@ void foldFiles(std::vector<FileEntry>& files) {
   dropSlack(files);
 }
 
+// The opens of a scan on several threads.  The scanning thread enumerates
+// and records every copy in its node at once, in the order met, as with one
+// thread; the opens that decide whether a copy counts go to the pool in
+// batches.  Afterwards the copies whose open failed are taken out again:
+// every copy has a name of its own in the tree's pool, so the name's address
+// identifies it.  Each batch, and each error line of a folder, is one step of
+// an ordered log, numbered in the order the scanning thread meets them, so
+// the error lines come out exactly as one thread writes them.
+class OpenChecks {
+ public:
+  explicit OpenChecks(unsigned workers)
+      : log_(kWindowPerWorker * workers), pool_(workers, kQueuePerWorker * workers) {}
+  bool parallel() const { return log_.ok() && pool_.threaded(); }
+
+  void add(const ScannedFolder* folder, const FileEntry& copy) {
+    batch_.push_back(Item{folder, copy.name, copy.nameLength});
+    if (batch_.size() == kBatch) flush();
+  }
+
+  // An error line of a folder, from the scanning thread.  Written only when
+  // no cancel came before every earlier batch had been taken: those taken
+  // later are dropped, and the lines must stay those of a prefix.
+  void folderError(const wchar_t* format, const std::wstring& path) {
+    flush();
+    pool_.waitUntilTaken();
+    if (cancelled()) return;
+    uint64_t step = log_.begin();
+    StepLines lines;
+    lines.write(texts::kCategoryError, formatText(format, path.c_str()));
+    log_.finish(step, lines);
+  }
+
+  // Waits for every open and takes the copies that failed out of the tree.
+  void finish(FolderTree& tree) {
+    flush();
+    pool_.finishAll();
+    if (failed_.empty()) return;
+    std::sort(failed_.begin(), failed_.end(), std::less<const wchar_t*>());
+    auto failed = [this](const FileEntry& e) {
+      return std::binary_search(failed_.begin(), failed_.end(), e.name,
+                                std::less<const wchar_t*>());
+    };
+    std::vector<FolderNode*> pending{&tree.root()};
+    while (!pending.empty()) {
+      FolderNode* node = pending.back();
+      pending.pop_back();
+      node->files.erase(std::remove_if(node->files.begin(), node->files.end(), failed),
+                        node->files.end());
+      for (FolderNode& child : node->subfolders) pending.push_back(&child);
+    }
+  }
+
+ private:
+  static constexpr size_t kBatch = 32, kQueuePerWorker = 2, kWindowPerWorker = 8;
+
+  struct Item {
+    const ScannedFolder* folder;  // in the tree: its address stays
+    const wchar_t* name;          // the copy's own name in the tree's pool
+    uint32_t length;
+  };
+
+  void flush() {
+    if (batch_.empty()) return;
+    uint64_t step = log_.begin();
+    std::vector<Item> batch;
+    batch.swap(batch_);
+    pool_.submit([this, step, batch = std::move(batch)](bool started) {
+      StepLines lines;
+      std::vector<const wchar_t*> failed;
+      try {
+        if (started) {
+          for (const Item& item : batch) {
+            std::wstring_view name(item.name, item.length);
+            if (canOpenForRead(joinPath(item.folder->longPath, name))) continue;
+            std::wstring path = item.folder->path + L"\\";
+            path.append(name.data(), name.size());
+            lines.write(texts::kCategoryError, formatText(texts::kErrOpenForRead, path.c_str()));
+            failed.push_back(item.name);
+          }
+        }
+        if (!failed.empty()) {
+          ScopedLock hold(failedLock_);
+          failed_.insert(failed_.end(), failed.begin(), failed.end());
+        }
+      } catch (...) {
+        // Out of memory: the step still ends, so that the log moves on and
+        // the scanning thread's waits end; the pool then ends the scan.
+        lines.lines().clear();
+        log_.finish(step, lines);
+        throw;
+      }
+      log_.finish(step, lines);
+    });
+  }
+
+  std::vector<Item> batch_;
+  CriticalSection failedLock_;
+  std::vector<const wchar_t*> failed_;
+  OrderedLog log_;
+  WorkPool pool_;  // last: it goes first, and its jobs use the members above
+};
+
 // The scan keeps its own stack of open folders rather than recursing, so a
 // source tree as deep as long paths allow cannot exhaust the thread's stack.
 class Scanner {
  public:
-  Scanner(const RunOptions& options, FolderTree& tree) : options_(options), tree_(tree) {}
+  // With `checks` the opens go to its pool; without, they happen here.
+  Scanner(const RunOptions& options, FolderTree& tree, OpenChecks* checks = nullptr)
+      : options_(options), tree_(tree), checks_(checks) {}
 
   void scan(FolderNode& node, const std::wstring& folderPath) {
     if (!enter(node, folderPath, longPathOf(folderPath))) return;
@@ -147,14 +255,14 @@ class Scanner {
     if (cancelled()) return false;
     FolderIdentity identity;
     if (!canEnterFolder(longPath, &identity)) {
-      writeLogLine(texts::kCategoryError, formatText(texts::kErrSetCurrentFolder, path.c_str()));
+      folderError(texts::kErrSetCurrentFolder, path);
       return false;
     }
     // A link back to a folder on the path being scanned would be entered
     // without end.  Links to other places are followed.
     for (const Frame& open : frames_) {
       if (open.identity == identity) {
-        writeLogLine(texts::kCategoryError, formatText(texts::kErrFolderLoop, path.c_str()));
+        folderError(texts::kErrFolderLoop, path);
         return false;
       }
     }
@@ -162,8 +270,7 @@ class Scanner {
     FindHandle find = startEnumeration(longPath, data_, empty);
     if (!find) {
       // A drive root with nothing on it has no entry at all; that is no error.
-      if (!empty)
-        writeLogLine(texts::kCategoryError, formatText(texts::kErrFindHandle, path.c_str()));
+      if (!empty) folderError(texts::kErrFindHandle, path);
       return false;
     }
     frames_.push_back(Frame{&node, tree_.storeFolder(std::move(path), std::move(longPath)),
@@ -196,7 +303,21 @@ class Scanner {
     return enter(*into, std::move(subPath), std::move(subLongPath));
   }
 
+  void folderError(const wchar_t* format, const std::wstring& path) {
+    if (checks_)
+      checks_->folderError(format, path);
+    else
+      writeLogLine(texts::kCategoryError, formatText(format, path.c_str()));
+  }
+
   void recordFile(Frame& frame, std::wstring_view name) {
+    if (checks_) {
+      addFileCopy(
+          tree_, *frame.node, frame.folder, name,
+          chooseCompareTime(options_.criterion, data_.ftCreationTime, data_.ftLastWriteTime));
+      checks_->add(frame.folder, frame.node->files.back());
+      return;
+    }
     // The file is opened as before, so one that another program holds open
     // is left out with an error line; its times come with the directory
     // entry, which saves asking for them again on the open handle.
@@ -212,6 +333,7 @@ class Scanner {
 
   const RunOptions& options_;
   FolderTree& tree_;
+  OpenChecks* checks_;
   WIN32_FIND_DATAW data_{};
   std::vector<Frame> frames_;
 };
@@ -319,6 +441,14 @@ void finishScan(FolderTree& tree) {
 }
 
 void scanSources(const RunOptions& options, FolderTree& tree) {
-  for (const std::wstring& source : options.sources) scanFolder(options, tree, tree.root(), source);
+  unsigned workers = workersFor(options);
+  std::unique_ptr<OpenChecks> checks;
+  if (workers > 1) {
+    checks = std::make_unique<OpenChecks>(workers);
+    if (!checks->parallel()) checks.reset();
+  }
+  for (const std::wstring& source : options.sources)
+    Scanner(options, tree, checks.get()).scan(tree.root(), source);
+  if (checks) checks->finish(tree);
   finishScan(tree);
 }

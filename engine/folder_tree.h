@@ -103,5 +103,7 @@ void scanFolder(const RunOptions& options, FolderTree& tree, FolderNode& node,
 // unique names, winners chosen and counts summed.
 void finishScan(FolderTree& tree);
 
-// scanFolder for every source in order, then finishScan.
+// scanFolder for every source in order, then finishScan.  The opens of the
+// files run on workersFor(options) threads; the tree and the error lines come
+// out as with one.
 void scanSources(const RunOptions& options, FolderTree& tree);

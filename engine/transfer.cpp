@@ -1,5 +1,9 @@
 #include "engine/transfer.h"
 
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <string_view>
 #include <vector>
 
 #include "base/run_host.h"
@@ -7,18 +11,19 @@
 #include "base/text.h"
 #include "base/texts.h"
 #include "engine/file_ops.h"
-#include "log/run_log.h"
+#include "engine/work_pool.h"
+#include "log/ordered_log.h"
 
 namespace {
 
-void logError(const wchar_t* format, const std::wstring& path) {
-  writeLogLine(texts::kCategoryError, formatText(format, path.c_str()));
+void logError(LogSink& log, const wchar_t* format, const std::wstring& path) {
+  log.write(texts::kCategoryError, formatText(format, path.c_str()));
 }
 
 // Creates the target folder; false (with the error line) when it is not a
 // folder afterwards.  An existing folder is fine, a file of that name is not.
 // `made` tells whether this call made it, so it held nothing before.
-bool makeTargetFolder(const std::wstring& targetPath, bool& made) {
+bool makeTargetFolder(const std::wstring& targetPath, bool& made, LogSink& log) {
   made = createFolder(targetPath);
   std::wstring plain = plainPathOf(targetPath);
   // The test is given the "\\?\" form, as the creation was: a plain path
@@ -27,14 +32,15 @@ bool makeTargetFolder(const std::wstring& targetPath, bool& made) {
   std::wstring probe = targetPath;
   if (!probe.empty() && probe.back() == L':') probe += L'\\';
   if (!isFolder(probe)) {
-    logError(texts::kErrCreateTarget, plain);
+    logError(log, texts::kErrCreateTarget, plain);
     return false;
   }
   return true;
 }
 
+// The work for one file, on whichever thread runs it; its lines go to `log`.
 void transferFile(const RunOptions& options, const FileEntry& entry, const std::wstring& targetPath,
-                  StagingArea& staging) {
+                  StagingArea& staging, LogSink& log) {
   std::wstring source = entry.sourcePath();
   // The calls get the long form the scan opened the folder by, with the name
   // appended as it is: parsing the plain path again would strip a trailing
@@ -46,7 +52,7 @@ void transferFile(const RunOptions& options, const FileEntry& entry, const std::
   // As in the scan, times that cannot be read after the file opened count
   // like a file that cannot be opened.
   if (options.keepTimeStamps && !readFileTimes(sourceLong, times)) {
-    logError(texts::kErrOpenForRead, source);
+    logError(log, texts::kErrOpenForRead, source);
     return;
   }
   std::wstring target = targetPath + L"\\";
@@ -55,34 +61,203 @@ void transferFile(const RunOptions& options, const FileEntry& entry, const std::
   if (options.copies()) {
     if (!copyFileSafely(sourceLong, target, &staging, options.keepTimeStamps ? &times : nullptr,
                         &timesSet)) {
-      logError(texts::kErrCopy, source);
+      logError(log, texts::kErrCopy, source);
       return;
     }
   } else if (!moveFile(sourceLong, target, &staging)) {
-    logError(texts::kErrMove, source);
+    logError(log, texts::kErrMove, source);
     return;
   }
   if (options.logTransfers) {
-    writeLogLine(options.copies() ? texts::kCategoryCopied : texts::kCategoryMoved,
-                 formatText(options.copies() ? texts::kCopiedLine : texts::kMovedLine,
-                            source.c_str(), plainPathOf(target).c_str()));
+    log.write(options.copies() ? texts::kCategoryCopied : texts::kCategoryMoved,
+              formatText(options.copies() ? texts::kCopiedLine : texts::kMovedLine, source.c_str(),
+                         plainPathOf(target).c_str()));
   }
   // Only a failed open is reported; the target then keeps the times the
   // copy or move gave it.
   if (options.keepTimeStamps && !timesSet && !writeFileTimes(target, times))
-    logError(texts::kErrOpenForWrite, target);
+    logError(log, texts::kErrOpenForWrite, target);
 }
 
-void transferFiles(const RunOptions& options, const FolderNode& node,
-                   const std::wstring& targetPath, StagingArea& staging) {
-  for (const FileEntry& entry : node.files) {
-    if (cancelled()) return;
-    if (isSelected(options.targetKind, entry.sourceCount)) {
-      transferFile(options, entry, targetPath, staging);
-      runProgress.fileDone();
-    }
+// Whether a step's copy or move failed because the volume was full; `error`
+// is the last error as the step ended.
+bool ranOutOfSpace(StepLines& lines, DWORD error) {
+  if (error != ERROR_DISK_FULL && error != ERROR_HANDLE_DISK_FULL) return false;
+  std::wstring_view copyFailed(texts::kErrCopy), moveFailed(texts::kErrMove);
+  copyFailed = copyFailed.substr(0, copyFailed.find(L'%'));
+  moveFailed = moveFailed.substr(0, moveFailed.find(L'%'));
+  for (const StepLines::Line& line : lines.lines()) {
+    std::wstring_view message(line.message);
+    if (message.substr(0, copyFailed.size()) == copyFailed ||
+        message.substr(0, moveFailed.size()) == moveFailed)
+      return true;
   }
+  return false;
 }
+
+// A destination path as the file system compares names: every unit that has
+// a capital becomes it (so "\u00e4" meets "\u00c4", full-width "\uff41"
+// meets "\uff21").
+std::wstring foldedPath(std::wstring path) {
+  if (!path.empty()) CharUpperBuffW(&path[0], static_cast<DWORD>(path.size()));
+  return path;
+}
+
+// Walks the tree depth first, as one thread does: a node's folder, its files
+// in name order, then each subfolder in order.  Polls for a cancel before
+// each file and each subfolder.
+//
+// With one worker every step runs here, one after another, and writes its
+// lines at once.  With more, this thread stays the only one that walks, and
+// the steps keep the one-thread order by these rules:
+//  - Every step (a folder made here, a file handed to the pool) takes the
+//    next number of the ordered log, whose lines come out in number order.
+//  - Folders are made here, so a folder exists before any of its files is
+//    queued.
+//  - Before making a folder this thread waits until every queued file has
+//    been taken, and polls for a cancel after that wait: files are taken in
+//    order and a file taken after a cancel is dropped, so the steps that
+//    happened stay a prefix of the one-thread order.
+//  - Targets that the file system takes for one name (case beyond ASCII,
+//    full-width letters; the tree keeps such names apart, and two folders of
+//    such names share one folder on disk) never meet in flight: before a
+//    file is queued, and before a folder is made, this thread waits for the
+//    file in flight whose target folds to the same path.  So a file that
+//    blocks a folder is there before the folder is tried, and the folder's
+//    whole subtree is skipped as with one thread.
+class TreeTransfer {
+ public:
+  TreeTransfer(const RunOptions& options, unsigned workers, StagingArea& staging)
+      : options_(options), staging_(staging), log_(workers > 1 ? kWindowPerWorker * workers : 1) {
+    if (workers > 1 && log_.ok())
+      pool_ = std::make_unique<WorkPool>(workers, kQueuePerWorker * workers);
+  }
+
+  void run(const FolderNode& node, const std::wstring& targetPath) {
+    struct Frame {
+      const FolderNode* node;
+      std::wstring targetPath;
+      size_t nextChild;
+    };
+    std::vector<Frame> frames;
+    auto enter = [&](const FolderNode& folder, std::wstring target) {
+      bool made = false;
+      if (!makeFolder(target, made)) return;  // its files and whole subtree are skipped
+      // What a killed run left in a folder that was there before goes now.
+      if (!made) removeDeadTemporaries(target);
+      for (const FileEntry& entry : folder.files) {
+        if (cancelled()) break;
+        if (isSelected(options_.targetKind, entry.sourceCount)) handleFile(entry, target);
+      }
+      frames.push_back(Frame{&folder, std::move(target), 0});
+    };
+    enter(node, targetPath);
+    while (!frames.empty()) {
+      Frame& frame = frames.back();
+      if (frame.nextChild == frame.node->subfolders.size() || cancelled()) {
+        frames.pop_back();
+        continue;
+      }
+      const FolderNode& child = frame.node->subfolders[frame.nextChild++];
+      std::wstring target = frame.targetPath + L"\\" + child.name;
+      if (pool_ && pool_->threaded()) {
+        pool_->waitUntilTaken();
+        waitForTarget(foldedPath(target));
+        // The poll before this subfolder, once everything before it has
+        // started or been dropped.
+        if (cancelled()) break;
+      }
+      enter(child, std::move(target));
+    }
+    if (pool_) pool_->finishAll();
+  }
+
+ private:
+  // Queued files per worker, and steps per worker that may be begun but not
+  // yet written (a large file holds back the lines of the small ones after
+  // it until it is done).
+  static constexpr size_t kQueuePerWorker = 4, kWindowPerWorker = 64;
+
+  struct InFlight {
+    std::wstring target;  // folded
+    std::atomic<bool> done{false};
+  };
+
+  bool parallel() const { return pool_ && pool_->threaded(); }
+
+  bool makeFolder(const std::wstring& target, bool& made) {
+    if (!parallel()) {
+      DirectLog direct;
+      return makeTargetFolder(target, made, direct);
+    }
+    uint64_t step = log_.begin();
+    StepLines lines;
+    bool ok = makeTargetFolder(target, made, lines);
+    log_.finish(step, lines);
+    return ok;
+  }
+
+  void handleFile(const FileEntry& entry, const std::wstring& folderTarget) {
+    if (!parallel()) {
+      DirectLog direct;
+      transferFile(options_, entry, folderTarget, staging_, direct);
+      runProgress.fileDone();
+      return;
+    }
+    std::wstring target = folderTarget + L"\\";
+    target.append(entry.name, entry.nameLength);
+    auto flight = std::make_shared<InFlight>();
+    flight->target = foldedPath(std::move(target));
+    waitForTarget(flight->target);
+    inFlight_.push_back(flight);
+    uint64_t step = log_.begin();
+    const RunOptions& options = options_;
+    OrderedLog& log = log_;
+    WorkPool& pool = *pool_;
+    StagingArea& staging = staging_;
+    pool_->submit(
+        [&options, &log, &pool, &staging, &entry, folderTarget, step, flight](bool started) {
+          StepLines lines;
+          try {
+            if (started) {
+              transferFile(options, entry, folderTarget, staging, lines);
+              // Files copied at the same time share the space left.  One that
+              // did not fit is tried again alone, as with one thread, once the
+              // others have ended and before any further file starts.
+              if (ranOutOfSpace(lines, GetLastError())) {
+                lines.lines().clear();
+                pool.runAlone([&] { transferFile(options, entry, folderTarget, staging, lines); });
+              }
+              runProgress.fileDone();
+            }
+          } catch (...) {
+            // Out of memory: the step still ends, so that the log moves on and
+            // this thread's waits end; the pool then ends the phase.
+            lines.lines().clear();
+            flight->done = true;
+            log.finish(step, lines);
+            throw;
+          }
+          flight->done = true;
+          log.finish(step, lines);
+        });
+  }
+
+  // Waits until no file in flight has this folded target, and forgets the
+  // files that have ended.
+  void waitForTarget(const std::wstring& folded) {
+    auto ended = [](const std::shared_ptr<InFlight>& f) { return f->done.load(); };
+    inFlight_.erase(std::remove_if(inFlight_.begin(), inFlight_.end(), ended), inFlight_.end());
+    for (const std::shared_ptr<InFlight>& f : inFlight_)
+      if (f->target == folded) pool_->waitUntil([&f] { return f->done.load(); });
+  }
+
+  const RunOptions& options_;
+  StagingArea& staging_;
+  std::vector<std::shared_ptr<InFlight>> inFlight_;
+  OrderedLog log_;
+  std::unique_ptr<WorkPool> pool_;  // last: it goes first, and its jobs use the log
+};
 
 }  // namespace
 
@@ -100,33 +275,9 @@ bool isSelected(TargetKind kind, int32_t sourceCount) {
 
 void transferFolder(const RunOptions& options, const FolderNode& node,
                     const std::wstring& targetPath) {
-  // Depth first with a stack of its own: a node's files, then each of its
-  // subfolders in order, however deep the tree.
-  struct Frame {
-    const FolderNode* node;
-    std::wstring targetPath;
-    size_t nextChild;
-  };
-  std::vector<Frame> frames;
   // Copies are made in a folder of the run's own at the top of the
-  // destination and then take their names; it goes when the transfer ends.
+  // destination and then take their names; it goes when the transfer (and
+  // every worker) has ended.
   StagingArea staging(targetPath);
-  auto enter = [&](const FolderNode& folder, std::wstring target) {
-    bool made = false;
-    if (!makeTargetFolder(target, made)) return;  // its files and whole subtree are skipped
-    // What a killed run left in a folder that was there before goes now.
-    if (!made) removeDeadTemporaries(target);
-    transferFiles(options, folder, target, staging);
-    frames.push_back(Frame{&folder, std::move(target), 0});
-  };
-  enter(node, targetPath);
-  while (!frames.empty()) {
-    Frame& frame = frames.back();
-    if (frame.nextChild == frame.node->subfolders.size() || cancelled()) {
-      frames.pop_back();
-      continue;
-    }
-    const FolderNode& child = frame.node->subfolders[frame.nextChild++];
-    enter(child, frame.targetPath + L"\\" + child.name);
-  }
+  TreeTransfer(options, workersFor(options), staging).run(node, targetPath);
 }

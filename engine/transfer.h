@@ -12,6 +12,7 @@ bool isSelected(TargetKind kind, int32_t sourceCount);
 
 // Creates `targetPath` ("\\?\" + folder) and fills it from `node`,
 // recursively.  Problems become error lines; polls cancelRequested before
-// each file and each subfolder.
+// each file and each subfolder.  The per-file work runs on workersFor(options)
+// threads; the destination, the log and errorLogged come out as with one.
 void transferFolder(const RunOptions& options, const FolderNode& node,
                     const std::wstring& targetPath);

@@ -183,6 +183,10 @@ StoredSettings loadSettings() {
   s.criterion = decodeCriterion(readInt(L"CRITERION", 2, path));
   s.method = readInt(L"COPY", 1, path) != 0 ? TransferMethod::Copy : TransferMethod::Move;
   s.keepTimeStamps = readInt(L"TIMESTAMP", 1, path) != 0;
+  // The profile read gives a value like "-1" as a huge unsigned number; any
+  // value outside 1..64 means the default.
+  int workers = readInt(L"THREADS", 0, path);
+  s.workers = workers >= 1 && workers <= 64 ? static_cast<unsigned>(workers) : 0;
   return s;
 }
 

@@ -21,6 +21,10 @@ struct StoredSettings {
   bool keepTimeStamps = true;
   bool logTransfers = false;
   DestinationHistory history;
+  // OPTION/THREADS: threads for a run's file work, 0 (absent) to choose from
+  // the processors.  Read only: saving never writes it, so a file that
+  // lacks it stays as it was and one that has it keeps it.
+  unsigned workers = 0;
 };
 
 // "%s%s_ostrelle.ini" of programFolder and the user name.

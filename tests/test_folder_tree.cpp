@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 #include <malloc.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <new>
 #include <random>
 
@@ -387,8 +389,11 @@ TEST_F(Scan, CancelStopsBeforeTheNextEntryAndFolder) {
   });
   LogCapture log;
   // b.txt, being handled when the flag is set, is finished; nothing after it
-  // is fetched, entered or scanned.
-  EXPECT_EQ(scan(tree, scanOptions(true), {temp / L"src1", temp / L"missing", temp / L"src2"}),
+  // is fetched, entered or scanned.  (With several workers the opens run
+  // behind the enumeration, which then goes further.)
+  RunOptions options = scanOptions(true);
+  options.workers = 1;
+  EXPECT_EQ(scan(tree, options, {temp / L"src1", temp / L"missing", temp / L"src2"}),
             (std::vector<std::wstring>{entry(L"a.txt", 1, temp / L"src1\\a.txt"),
                                        entry(L"b.txt", 1, temp / L"src1\\b.txt")}));
   EXPECT_EQ(read, (std::vector<std::wstring>{L"a.txt", L"b.txt"}));
@@ -404,7 +409,9 @@ TEST_F(Scan, CancelInsideASubfolderLeavesTheRestUnvisited) {
     if (path.size() >= 5 && path.substr(path.size() - 5) == L"x.txt")
       runState.cancelRequested = true;
   });
-  EXPECT_EQ(scan(tree, scanOptions(true), {temp / L"src"}),
+  RunOptions options = scanOptions(true);
+  options.workers = 1;
+  EXPECT_EQ(scan(tree, options, {temp / L"src"}),
             (std::vector<std::wstring>{L"a\\", entry(L"a\\x.txt", 1, temp / L"src\\a\\x.txt")}));
 }
 
@@ -434,4 +441,42 @@ TEST_F(Scan, CancelledBeforehandTouchesNothing) {
   LogCapture log;
   EXPECT_TRUE(scan(tree, scanOptions(true), {temp / L"missing", temp / L"src"}).empty());
   EXPECT_TRUE(log.lines().empty());
+}
+
+// Many batches of opens, locked files among them and an unreadable source
+// between two others: several workers give the tree and the error lines of
+// one, in the same order.
+TEST_F(Scan, SeveralWorkersGiveTheOneThreadTreeAndLines) {
+  std::vector<std::unique_ptr<LockedFile>> locks;
+  for (int folder = 0; folder < 5; ++folder)
+    for (int file = 0; file < 30; ++file) {
+      std::wstring name = formatText(L"src1\\d%d\\f%02d.txt", folder, file);
+      writeFile(temp / name, "1", ticksAt(folder * 100 + file));
+      if ((folder * 30 + file) % 37 == 3)
+        locks.push_back(std::make_unique<LockedFile>(temp / name));
+    }
+  for (int file = 0; file < 40; ++file)
+    writeFile(temp / formatText(L"src2\\d1\\f%02d.txt", file), "2", ticksAt(150 - file));
+  locks.push_back(std::make_unique<LockedFile>(temp / L"src2\\d1\\f39.txt"));
+  for (const auto& lock : locks) ASSERT_TRUE(lock->locked());
+
+  std::vector<std::wstring> trees[2];
+  std::vector<LogLine> lines[2];
+  for (int k = 0; k < 2; ++k) {
+    RunOptions options = scanOptions(true);
+    options.workers = k == 0 ? 1 : 4;
+    FolderTree t;
+    LogCapture log;
+    trees[k] = scan(t, options, {temp / L"src1", temp / L"missing", temp / L"src2"});
+    lines[k] = log.lines();
+  }
+  EXPECT_EQ(trees[1], trees[0]);
+  ASSERT_EQ(lines[0].size(), 6u);  // four locked in src1, the missing source, one in src2
+  EXPECT_EQ(lines[0][4].message, errorLine(texts::kErrSetCurrentFolder, temp / L"missing").message);
+  expectLines(lines[1], lines[0]);
+  // The locked copies are left out: src1's d1\f10.txt and src2's d1\f39.txt.
+  EXPECT_NE(std::find(trees[0].begin(), trees[0].end(),
+                      entry(L"d1\\f10.txt", 1, temp / L"src2\\d1\\f10.txt")),
+            trees[0].end());
+  for (const std::wstring& e : trees[0]) EXPECT_EQ(e.find(L"f39"), std::wstring::npos) << e;
 }

@@ -792,7 +792,8 @@ TEST(MainWindow, TaskbarButtonFollowsTheRun) {
   EXPECT_EQ(modesShown(),
             (std::vector<ProgressMode>{ProgressMode::Indeterminate, ProgressMode::Normal,
                                        ProgressMode::Error, ProgressMode::None}));
-  // Values: the first at no file done, then never backwards, out of three.
+  // Values: the first before f1 is done (f1 waits for it; with several
+  // workers f2 may end first), then never backwards, out of three.
   std::vector<ShownProgress> all = shownSoFar();
   uint32_t last = 0;
   bool first = true;
@@ -800,7 +801,7 @@ TEST(MainWindow, TaskbarButtonFollowsTheRun) {
     if (s.isMode) continue;
     EXPECT_EQ(s.total, 3u);
     if (first) {
-      EXPECT_EQ(s.done, 0u);
+      EXPECT_LE(s.done, 1u);
     }
     EXPECT_GE(s.done, last);
     last = s.done;

@@ -909,6 +909,9 @@ struct Outcome {
   std::vector<std::string> problems;
   double seconds = 0;
   Ending ending = Ending::Finished;
+  bool cancelled = false;
+  std::vector<LogLine> lines;  // every event line of the run's log
+  World world;                 // the case folder afterwards
 };
 
 std::string describeCase(const Case& c) {
@@ -1105,6 +1108,7 @@ Outcome runCase(Case& c, const std::wstring& caseFolder, PhaseTimes& phases, boo
   std::wstring logPath = lastLogPath();
   std::vector<LogLine> lines = parseEventLines(readFile(logPath));
   DeleteFileW(logPath.c_str());
+  outcome.lines = lines;
 
   if (runState.running) problems.push_back("running still set after the run");
   if (host.idleCalls != 1)
@@ -1121,6 +1125,7 @@ Outcome runCase(Case& c, const std::wstring& caseFolder, PhaseTimes& phases, boo
     else if (!sameLine(last, {texts::kCategoryNotice, texts::kRunFinished}))
       wellFormed = false;
   }
+  outcome.cancelled = cancelledRun;
   if (!wellFormed) {
     problems.push_back("log does not start and end as a run log does (" +
                        std::to_string(lines.size()) + " event lines)");
@@ -1168,6 +1173,7 @@ Outcome runCase(Case& c, const std::wstring& caseFolder, PhaseTimes& phases, boo
 
   // The folder afterwards.
   World actual = readWorld(caseFolder, oddities);
+  outcome.world = actual;
   std::vector<std::string> worldProblems;
   std::vector<std::wstring> scanDue = multiset(model.scanErrors), scanGot = multiset(scanLines);
 
@@ -1317,6 +1323,26 @@ Outcome runCase(Case& c, const std::wstring& caseFolder, PhaseTimes& phases, boo
                 cancelledRun ? "cancelled" : "finished", model.steps.size(),
                 problems.empty() ? "ok" : "FAILED", outcome.seconds);
   return outcome;
+}
+
+// A run's event lines with the case folder's path written as "<case>", so
+// that runs of one case in two folders compare.
+std::vector<LogLine> relativeLines(std::vector<LogLine> lines, const std::wstring& caseFolder) {
+  for (LogLine& line : lines)
+    for (size_t at = line.message.find(caseFolder); at != std::wstring::npos;
+         at = line.message.find(caseFolder, at))
+      line.message.replace(at, caseFolder.size(), L"<case>");
+  return lines;
+}
+
+// A folder's contents with the case folder's path in old files' bytes (they
+// hold their own path) written as "<case>".
+World relativeWorld(World world, const std::wstring& caseFolder) {
+  std::string path = narrow(caseFolder);
+  for (auto& [key, item] : world)
+    for (size_t at = item.bytes.find(path); at != std::string::npos; at = item.bytes.find(path, at))
+      item.bytes.replace(at, path.size(), "<case>");
+  return world;
 }
 
 uint64_t envNumber(const char* name, uint64_t fallback) {
@@ -1574,3 +1600,74 @@ TEST(RandomRuns, PreviewsPlanWhatTheRunDoesAndChangeNothing) {
               nowSeconds() - started);
 }
 // ===========================================================================
+
+// Cases run twice, with one worker and with several.  Each run must pass the
+// model's checks (which, after a cancel, compare what completed with what the
+// log says); where neither run was cancelled, the two destinations and the
+// two whole logs, time stamps aside, must be the same.
+TEST(RandomRuns, SeveralWorkersGiveTheOneWorkerResult) {
+  const uint64_t seed = envNumber("OSTRELLE_SEED", 20240601);
+  const uint64_t count = envNumber("OSTRELLE_PARALLEL_CASES", 100);
+  const bool verbose = envNumber("OSTRELLE_VERBOSE", 0) != 0;
+  const unsigned several = 4;
+  // Cases after those of the test above, so that together they cover more.
+  const uint64_t first = 300, last = first + count;
+
+  TempFolder programFolder;
+  setProgramFolder(programFolder.path() + L"\\");
+  PhaseTimes phases;
+  int failures = 0, compared = 0;
+  for (uint64_t index = first; index < last && failures < 5; ++index) {
+    Outcome outcomes[2];
+    std::string description;
+    for (int k = 0; k < 2; ++k) {
+      TempFolder caseFolder;
+      Case c = makeCase(seed, index, caseFolder.path());
+      c.options.workers = k == 0 ? 1 : several;
+      caseLinks.clear();
+      outcomes[k] = runCase(c, caseFolder.path(), phases, verbose);
+      std::vector<std::wstring> links;
+      for (const auto& [key, rel] : caseLinks) links.push_back(caseFolder.path() + L"\\" + rel);
+      removeFolderLinks(links);
+      outcomes[k].lines = relativeLines(std::move(outcomes[k].lines), caseFolder.path());
+      outcomes[k].world = relativeWorld(std::move(outcomes[k].world), caseFolder.path());
+      if (k == 0) description = describeCase(c);
+    }
+    std::vector<std::string> problems;
+    for (int k = 0; k < 2; ++k)
+      for (const std::string& p : outcomes[k].problems)
+        problems.push_back((k == 0 ? "1 worker: " : "several workers: ") + p);
+    if (!outcomes[0].cancelled && !outcomes[1].cancelled && problems.empty()) {
+      ++compared;
+      const std::vector<LogLine>& one = outcomes[0].lines;
+      const std::vector<LogLine>& many = outcomes[1].lines;
+      size_t common = std::min(one.size(), many.size());
+      for (size_t i = 0; i < common; ++i)
+        if (!sameLine(one[i], many[i])) {
+          problems.push_back("log line " + std::to_string(i) + " differs: " + describeLine(one[i]) +
+                             " with 1 worker, " + describeLine(many[i]) + " with several");
+          break;
+        }
+      if (one.size() != many.size())
+        problems.push_back("logs have " + std::to_string(one.size()) + " and " +
+                           std::to_string(many.size()) + " event lines");
+      for (const std::string& p : compareWorlds(outcomes[0].world, outcomes[1].world))
+        problems.push_back("folder with several workers: " + p);
+    }
+    if (!problems.empty()) {
+      ++failures;
+      std::ostringstream text;
+      text << "one worker and several differ; reproduce with OSTRELLE_SEED=" << seed << " and case "
+           << index << "\n"
+           << description;
+      for (const std::string& p : problems) text << p << "\n";
+      ADD_FAILURE() << text.str();
+    }
+  }
+  runState.cancelRequested = false;
+  resetLogPaths();
+  setProgramFolder(L"");
+  std::printf("1 worker against %u: cases %llu..%llu, %d compared whole, %d failed\n", several,
+              (unsigned long long)first, (unsigned long long)(last - 1), compared, failures);
+  EXPECT_GT(compared, static_cast<int>(count / 3));
+}

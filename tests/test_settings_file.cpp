@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -195,6 +196,37 @@ TEST_F(SettingsFile, SaveReplacesValuesInPlace) {
   EXPECT_EQ(*history, historyOf({L"C:\\two", L"C:\\one"}));
   EXPECT_EQ(readIni(), expectedEntries(s, *history));  // no key twice, same order
   EXPECT_TRUE(readSubfolderSetting());
+}
+
+// THREADS is read but never written: a file without it gains nothing from a
+// save, and one with it keeps its value and place through saves.
+TEST_F(SettingsFile, ThreadCountIsReadAndKeptButNeverAdded) {
+  StoredSettings s;
+  ASSERT_TRUE(saveSettings(nullptr, s, L"C:\\one"));
+  s = loadSettings();
+  EXPECT_EQ(s.workers, 0u);
+  auto history = saveSettings(nullptr, s, L"C:\\two");
+  ASSERT_TRUE(history);
+  EXPECT_EQ(readIni(), expectedEntries(s, *history));  // the keys of before, no other
+
+  const std::pair<const char*, unsigned> values[] = {{"3", 3},  {"1", 1},  {"64", 64}, {"0", 0},
+                                                     {"65", 0}, {"-2", 0}, {"many", 0}};
+  for (const auto& [text, workers] : values) {
+    SCOPED_TRACE(text);
+    writeAnsiIni(std::string("[OPTION]\r\nCOPY=1\r\nTHREADS=") + text + "\r\nTIMESTAMP=1\r\n");
+    s = loadSettings();
+    EXPECT_EQ(s.workers, workers);
+    s.keepTimeStamps = false;
+    ASSERT_TRUE(saveSettings(nullptr, s, L"C:\\two"));
+    std::vector<Entry> entries = readIni();
+    ASSERT_GE(entries.size(), 3u);
+    EXPECT_EQ(entries[1], Entry(L"OPTION", L"THREADS", std::wstring(text, text + strlen(text))));
+    EXPECT_EQ(std::count_if(entries.begin(), entries.end(),
+                            [](const Entry& e) { return std::get<1>(e) == L"THREADS"; }),
+              1);
+    EXPECT_EQ(loadSettings().workers, workers);
+    DeleteFileW(settingsPath().c_str());
+  }
 }
 
 TEST(PromoteDestination, Cases) {

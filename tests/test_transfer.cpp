@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
+#include <new>
 
 #include "base/run_state.h"
 #include "base/text.h"
@@ -206,6 +208,7 @@ TEST_F(Transfer, FailedCopyKeepsTheOldTarget) {
 }
 
 TEST_F(Transfer, CancelStopsBeforeTheNextFileAndFolder) {
+  options.workers = 1;  // the exact stop of one thread; several: CancelWithSeveralWorkers
   writeFile(temp / L"src\\a.txt", "a");
   writeFile(temp / L"src\\b.txt", "b");
   writeFile(temp / L"src\\c.txt", "c");
@@ -232,6 +235,7 @@ TEST_F(Transfer, CancelStopsBeforeTheNextFileAndFolder) {
 }
 
 TEST_F(Transfer, CancelBetweenSubfolders) {
+  options.workers = 1;
   writeFile(temp / L"src\\a\\x.txt", "x");
   writeFile(temp / L"src\\a\\y.txt", "y");
   writeFile(temp / L"src\\b\\z.txt", "z");
@@ -359,4 +363,121 @@ TEST_F(Transfer, SourcesAreReadWhateverTheirSeparators) {
   expectLines(log.lines(), {transferLine(true, forward + L"\\b.txt", temp / L"out\\b.txt"),
                             transferLine(true, temp.path() + L"\\src1\\\\sub\\a.txt",
                                          temp / L"out\\sub\\a.txt")});
+}
+
+// Names the tool keeps apart but the file system takes for one (case beyond
+// ASCII, full-width letters), and a file named like a folder of the same
+// node.  The first file of each pair is held up as it starts; with several
+// workers the one-thread order must still decide what the disk ends with.
+TEST_F(Transfer, NamesTheFileSystemFoldsKeepTheirOneThreadOrder) {
+  writeFile(temp / L"src1\\\u00c4.txt", "first \u00c4", ticksAt(1));                 // Ä
+  writeFile(temp / L"src2\\\u00e4.txt", "then \u00e4", ticksAt(1));                  // ä
+  writeFile(temp / L"src1\\\uff21.txt", "first \uff21", ticksAt(1));                 // full-width A
+  writeFile(temp / L"src2\\\uff41.txt", "then \uff41", ticksAt(1));                  // full-width a
+  writeFile(temp / L"src1\\\u00d6", "a file first", ticksAt(1));                     // Ö
+  writeFile(temp / L"src2\\\u00f6\\deeper\\inner.txt", "never copied", ticksAt(1));  // ö
+  options.logTransfers = true;
+  std::vector<LogLine> logs[2];
+  for (unsigned workers : {1u, 4u}) {
+    SCOPED_TRACE(workers);
+    options.workers = workers;
+    std::wstring out = temp / formatText(L"out%u", workers);
+    setFileOperationHook([](const wchar_t* operation, const std::wstring& path) {
+      wchar_t last = path.back();
+      if (std::wstring(operation) == L"copy" &&
+          (last == L'\u00d6' || path.find(L"\u00c4.txt") != std::wstring::npos ||
+           path.find(L"\uff21.txt") != std::wstring::npos))
+        Sleep(300);
+    });
+    LogCapture log;
+    run({temp / L"src1", temp / L"src2"}, out);
+    setFileOperationHook(nullptr);
+    // One file each: the later name's copy replaced the earlier one.
+    Names files = listFolder(out);
+    ASSERT_EQ(files.size(), 3u);
+    for (const std::wstring& name : files) {
+      wchar_t first = name[0];
+      if (first == L'\u00c4' || first == L'\u00e4')
+        EXPECT_EQ(readFile(out + L"\\" + name), "then \u00e4");
+      else if (first == L'\uff21' || first == L'\uff41')
+        EXPECT_EQ(readFile(out + L"\\" + name), "then \uff41");
+      else
+        EXPECT_EQ(readFile(out + L"\\" + name), "a file first");
+    }
+    EXPECT_FALSE(folderExists(out + L"\\\u00f6"));  // the file blocks the folder and its subtree
+    logs[workers == 1 ? 0 : 1] = log.lines();
+  }
+  ASSERT_EQ(logs[0].size(), 6u);
+  EXPECT_EQ(logs[0][5].category, texts::kCategoryError);
+  for (LogLine& line : logs[1]) {
+    size_t at = line.message.find(L"out4");
+    if (at != std::wstring::npos) line.message.replace(at, 4, L"out1");
+  }
+  expectLines(logs[1], logs[0]);
+}
+
+// A cancel with several workers: nothing starts after it but the files
+// workers had already taken, each started file completes, and the log lists
+// exactly the files that were transferred, a prefix of the name order.
+TEST_F(Transfer, CancelWithSeveralWorkers) {
+  const unsigned workers = 4;
+  const int count = 60;
+  for (int i = 0; i < count; ++i) writeFile(temp / formatText(L"src\\f%02d.txt", i), "file");
+  writeFile(temp / L"src\\sub\\later.txt", "later");
+  options.workers = workers;
+  options.logTransfers = true;
+  std::atomic<int> startedAfterCancel{0};
+  std::atomic<bool> cancelSeen{false};
+  setFileOperationHook([&](const wchar_t* operation, const std::wstring& path) {
+    if (std::wstring(operation) != L"copy") return;
+    if (cancelSeen) ++startedAfterCancel;
+    if (path.find(L"f20.txt") != std::wstring::npos) {
+      runState.cancelRequested = true;
+      cancelSeen = true;
+      Sleep(100);  // the other workers go on meanwhile
+    }
+  });
+  LogCapture log;
+  run({temp / L"src"}, temp / L"out");
+  setFileOperationHook(nullptr);
+  std::vector<LogLine> lines = log.lines();
+  Names copied = listFolder(temp / L"out");
+  ASSERT_GE(lines.size(), 21u);
+  ASSERT_EQ(lines.size(), copied.size());
+  for (size_t i = 0; i < lines.size(); ++i) {
+    std::wstring name = formatText(L"f%02d.txt", static_cast<int>(i));
+    EXPECT_EQ(copied[i], name);
+    EXPECT_EQ(lines[i].message,
+              transferLine(true, temp / (L"src\\" + name), temp / (L"out\\" + name)).message);
+  }
+  // Only what workers had taken before the flag was set may still start.
+  EXPECT_LE(startedAfterCancel.load(), static_cast<int>(workers) - 1);
+  EXPECT_FALSE(folderExists(temp / L"out\\sub"));
+}
+
+// Running out of memory inside a worker's file ends the transfer on the
+// run's thread, as it does with one thread: the exception surfaces there,
+// the transfer stops and every thread is gone afterwards.  (Files that other
+// workers start while the exception unwinds still complete.)
+TEST_F(Transfer, AnAllocationFailureInAWorkerEndsTheTransfer) {
+  for (int i = 0; i < 100; ++i) writeFile(temp / formatText(L"src\\f%03d.txt", i), "file");
+  writeFile(temp / L"src\\sub\\later.txt", "later");
+  for (unsigned workers : {1u, 4u}) {
+    SCOPED_TRACE(workers);
+    options.workers = workers;
+    setFileOperationHook([&](const wchar_t* operation, const std::wstring& path) {
+      if (std::wstring(operation) == L"copy" && path.find(L"f010.txt") != std::wstring::npos)
+        throw std::bad_alloc();
+    });
+    std::wstring out = temp / formatText(L"out%u", workers);
+    EXPECT_THROW(run({temp / L"src"}, out), std::bad_alloc);
+    setFileOperationHook(nullptr);
+    EXPECT_FALSE(fileExists(out + L"\\f010.txt"));
+    EXPECT_FALSE(folderExists(out + L"\\sub"));
+    size_t copied = listFolder(out).size();
+    EXPECT_LT(copied, 99u);
+    if (workers == 1) {
+      EXPECT_EQ(copied, 10u);
+    }
+  }
 }
