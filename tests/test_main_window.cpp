@@ -318,38 +318,45 @@ TEST(MainWindow, ClosingDuringARunWaitsForTheOutcome) {
   EXPECT_FALSE(waitForMessageBox({}, 300)) << "no further question after the outcome";
 }
 
+// The thread cannot be made, or memory runs out on the way to it: either
+// way the window says so and comes back to idle.
 TEST(MainWindow, FailedThreadStartIsReportedAndTheWindowReturnsToIdle) {
-  MainWindowDriver app;
-  RunThreads runs(RunThreads::Mode::Failing);
-  ASSERT_TRUE(app.open());
-  RunFolders folders(app.folder());
-  prepareRun(app, folders);
+  for (RunThreads::Mode mode : {RunThreads::Mode::Failing, RunThreads::Mode::Throwing}) {
+    SCOPED_TRACE(mode == RunThreads::Mode::Failing ? "failing" : "throwing");
+    MainWindowDriver app;
+    RunThreads runs(mode);
+    ASSERT_TRUE(app.open());
+    RunFolders folders(app.folder());
+    prepareRun(app, folders);
 
-  app.postCommand(IDC_RUN);  // the error box blocks the UI thread
-  HWND box = app.waitForOwnedMessageBox();
-  ASSERT_TRUE(box);
-  MessageBoxContent content = readMessageBox(box);
-  EXPECT_EQ(content.text, texts::kThreadFailed);
-  EXPECT_EQ(content.caption, L"Ostrelle");
-  EXPECT_EQ(content.buttons, std::vector<int>{IDOK});
-  EXPECT_TRUE(content.hasIcon);
-  EXPECT_EQ(content.threadId, app.ui().threadId());
-  EXPECT_TRUE(runState.running);
-  EXPECT_EQ(app.text(IDC_RUN), L"抽出中止");
-  pressButton(box, IDOK);
+    app.postCommand(IDC_RUN);  // the error box blocks the UI thread
+    HWND box = app.waitForOwnedMessageBox();
+    ASSERT_TRUE(box);
+    MessageBoxContent content = readMessageBox(box);
+    EXPECT_EQ(content.text, texts::kThreadFailed);
+    EXPECT_EQ(content.caption, L"Ostrelle");
+    EXPECT_EQ(content.buttons, std::vector<int>{IDOK});
+    EXPECT_TRUE(content.hasIcon);
+    EXPECT_EQ(content.threadId, app.ui().threadId());
+    EXPECT_TRUE(runState.running);
+    EXPECT_EQ(app.text(IDC_RUN), L"抽出中止");
+    pressButton(box, IDOK);
 
-  ASSERT_TRUE(app.waitForIdle());
-  ASSERT_TRUE(settle(app.window()));
-  EXPECT_EQ(runs.requested(), 1);
-  EXPECT_EQ(app.text(IDC_RUN), L"抽出実行");
-  EXPECT_EQ(app.text(0), L"Ostrelle");
-  EXPECT_EQ(disabledAmong(app, allControls()), std::vector<int>{IDC_IGNORE_HIERARCHY});
-  EXPECT_FALSE(folderExists(app.folder() / L"logs"));
-  // The settings were saved before the thread was asked for.
-  wchar_t saved[1024] = {};
-  GetPrivateProfileStringW(L"DST_DIR_LOG", L"PATH_1", L"", saved, 1024, app.settingsFile().c_str());
-  EXPECT_EQ(std::wstring(saved), folders.out);
-  EXPECT_FALSE(folderExists(folders.out));
+    ASSERT_TRUE(app.waitForIdle());
+    ASSERT_TRUE(settle(app.window()));
+    EXPECT_EQ(runs.requested(), 1);
+    EXPECT_EQ(app.text(IDC_RUN), L"抽出実行");
+    EXPECT_EQ(app.text(0), L"Ostrelle");
+    EXPECT_EQ(disabledAmong(app, allControls()), std::vector<int>{IDC_IGNORE_HIERARCHY});
+    EXPECT_FALSE(folderExists(app.folder() / L"logs"));
+    // The settings were saved before the thread was asked for.
+    wchar_t saved[1024] = {};
+    GetPrivateProfileStringW(L"DST_DIR_LOG", L"PATH_1", L"", saved, 1024,
+                             app.settingsFile().c_str());
+    EXPECT_EQ(std::wstring(saved), folders.out);
+    EXPECT_FALSE(folderExists(folders.out));
+    EXPECT_FALSE(runState.running);
+  }
 }
 
 TEST(MainWindow, IgnoreHierarchyFollowsTheSettingsFileAfterARun) {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <new>
 
 #include "app/main_window.h"
 #include "base/program_folder.h"
@@ -38,6 +39,8 @@ HANDLE startForTest(LPTHREAD_START_ROUTINE procedure, LPVOID parameter) {
   switch (threadMode.load()) {
     case RunThreads::Mode::Failing:
       return nullptr;
+    case RunThreads::Mode::Throwing:
+      throw std::bad_alloc();
     case RunThreads::Mode::Held: {
       auto* start = new HeldStart{procedure, parameter};
       HANDLE thread = CreateThread(nullptr, 0, heldRun, start, 0, nullptr);

@@ -103,7 +103,8 @@ HGLOBAL makeDrop(const std::vector<std::wstring>& paths);
 // lives: at once, held until release(), or not at all (creation fails).
 class RunThreads {
  public:
-  enum class Mode { Immediate, Held, Failing };
+  // Failing: no thread; Throwing: memory runs out before the thread exists.
+  enum class Mode { Immediate, Held, Failing, Throwing };
   explicit RunThreads(Mode mode);
   ~RunThreads();  // releases held runs and restores CreateThread
   RunThreads(const RunThreads&) = delete;
