@@ -201,8 +201,8 @@ void runInProcess(const std::wstring& program, const RunOptions& options) {
   runExtractionWith(host);
 }
 
-// Holds every other thread of the process for (kSlowdown - 1) of every
-// kSlowdown periods of 8 ms.  Threads are listed (threads the run starts
+// Holds every other thread of the process for (slowdown - 1) of every
+// `slowdown` periods of 8 ms.  Threads are listed (threads the run starts
 // later included) only while all of them run, so a held one can never own a
 // lock the lister needs.
 void throttle(int slowdown, const std::atomic<bool>& done) {
@@ -215,7 +215,12 @@ void throttle(int slowdown, const std::atomic<bool>& done) {
     HANDLE thread = nullptr;
     while (next(GetCurrentProcess(), thread, THREAD_SUSPEND_RESUME | THREAD_QUERY_INFORMATION, 0, 0,
                 &thread) == 0)
-      if (GetThreadId(thread) != GetCurrentThreadId()) threads.emplace_back(thread);
+      threads.emplace_back(thread);
+    threads.erase(std::remove_if(threads.begin(), threads.end(),
+                                 [](const KernelHandle& t) {
+                                   return GetThreadId(t.get()) == GetCurrentThreadId();
+                                 }),
+                  threads.end());
     Sleep(8);
     for (const KernelHandle& t : threads) SuspendThread(t.get());
     Sleep(8 * (slowdown - 1));
@@ -443,7 +448,7 @@ const char* const kProperties[][2] = {
 
 }  // namespace
 
-// The child: one run with the options the parent wrote into the case folder.
+// The child: one run of the case the parent names.
 TEST(KilledRuns, Child) {
   wchar_t buffer[1024];
   DWORD n = GetEnvironmentVariableW(kChildVariable, buffer, 1024);
