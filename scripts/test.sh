@@ -28,22 +28,31 @@ if [ -z "${OSTRELLE_KEEP_DISPLAY:-}" ]; then
   done
   sleep 1
 fi
-# A small file system of its own for the disk-full tests (mounting needs
-# root; without it those tests skip).
+# A small file system of its own for the disk-full tests, and a second
+# volume for moves across volumes in the kill test (mounting needs root;
+# without it those tests skip or stay on one volume).
 diskfull="$build/diskfull"
 diskfull_mounted=""
+othervolume="$build/othervolume"
+othervolume_mounted=""
 if [ "$(id -u)" = 0 ]; then
-  mkdir -p "$diskfull"
+  mkdir -p "$diskfull" "$othervolume"
   mountpoint -q "$diskfull" && umount "$diskfull" 2>/dev/null || true
   if mount -t tmpfs -o size=4m tmpfs "$diskfull" 2>/dev/null; then
     diskfull_mounted=1
     export OSTRELLE_DISKFULL="$diskfull"
+  fi
+  mountpoint -q "$othervolume" && umount "$othervolume" 2>/dev/null || true
+  if mount -t tmpfs -o size=256m tmpfs "$othervolume" 2>/dev/null; then
+    othervolume_mounted=1
+    export OSTRELLE_OTHER_VOLUME="$othervolume"
   fi
 fi
 cleanup() {
   wineserver -k 2>/dev/null || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
   [ -n "$diskfull_mounted" ] && umount "$diskfull" 2>/dev/null || true
+  [ -n "$othervolume_mounted" ] && umount "$othervolume" 2>/dev/null || true
 }
 trap cleanup EXIT
 # One wineserver for the whole suite instead of one per test program.

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 
+#include "base/handles.h"
 #include "base/text.h"
 
 namespace {
@@ -89,6 +91,24 @@ std::string readFile(const std::wstring& path) {
   while (ReadFile(h, buffer, sizeof buffer, &n, nullptr) && n) out.append(buffer, n);
   CloseHandle(h);
   return out;
+}
+
+bool fileHolds(const std::wstring& path, const std::string& bytes) {
+  FileHandle file(CreateFileW(withLongPrefix(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size = {};
+  if (!file || !GetFileSizeEx(file.get(), &size) ||
+      static_cast<uint64_t>(size.QuadPart) != bytes.size())
+    return false;
+  char buffer[65536];
+  size_t at = 0;
+  DWORD n = 0;
+  while (ReadFile(file.get(), buffer, sizeof buffer, &n, nullptr) && n) {
+    if (at + n > bytes.size() || std::memcmp(buffer, bytes.data() + at, n) != 0) return false;
+    at += n;
+  }
+  return at == bytes.size();
 }
 
 bool fileExists(const std::wstring& path) {
@@ -186,8 +206,10 @@ std::vector<std::wstring> listTree(const std::wstring& folder) {
   return out;
 }
 
-std::wstring smallDisk() {
-  const char* value = std::getenv("OSTRELLE_DISKFULL");
+std::wstring smallDisk() { return folderFromEnvironment("OSTRELLE_DISKFULL"); }
+
+std::wstring folderFromEnvironment(const char* variable) {
+  const char* value = std::getenv(variable);
   if (!value || !*value) return {};
   std::wstring path = fromUtf8(value);
   if (path[0] == L'/') path = L"Z:" + path;

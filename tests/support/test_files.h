@@ -30,6 +30,8 @@ void makeFolders(const std::wstring& path);
 // last-write (and creation) time to `time` (FILETIME ticks).
 void writeFile(const std::wstring& path, const std::string& bytes, uint64_t time = 0);
 std::string readFile(const std::wstring& path);
+// Whether the file holds exactly `bytes`; reads in pieces, without a copy.
+bool fileHolds(const std::wstring& path, const std::string& bytes);
 bool fileExists(const std::wstring& path);
 bool folderExists(const std::wstring& path);
 void removeTree(const std::wstring& path);
@@ -64,6 +66,9 @@ void removeFolderLinks(const std::vector<std::wstring>& links);
 // The small file system mounted for disk-full tests (OSTRELLE_DISKFULL, a
 // Linux path, seen here as Z:\...), or "" when none was mounted.
 std::wstring smallDisk();
+// A folder named by the environment variable `variable` (a Linux path, seen
+// here as Z:\..., or a Windows path), or "" when it is not set.
+std::wstring folderFromEnvironment(const char* variable);
 // Bytes free to the caller on the disk holding `folder`.
 uint64_t freeBytes(const std::wstring& folder);
 
