@@ -983,20 +983,16 @@ bool isSubMultiset(std::vector<std::wstring> part, std::vector<std::wstring> who
   return std::includes(whole.begin(), whole.end(), part.begin(), part.end());
 }
 
-Outcome runCase(Case& c, const std::wstring& caseFolder, PhaseTimes& phases, bool verbose) {
-  Outcome outcome;
-  std::vector<std::string>& problems = outcome.problems;
-  Rng rng(caseSeed(c.seed, c.index) ^ 0x5DEECE66DULL);
-
+// Writes the case's sources (folder links made in one go) and reads them
+// back, with the creation times as the platform reports them through an
+// open handle, as the scan reads them.
+World writeSources(const Case& c, const std::wstring& caseFolder,
+                   std::vector<std::string>& problems, std::vector<std::string>& oddities) {
   FolderLinks links;
   for (const Source& s : c.sources)
     if (s.exists) writeSourceTree(caseFolder, s.root, links);
   if (!makeFolderLinks(links)) problems.push_back("setup: folder links were not made");
-
-  std::vector<std::string> oddities;
   World generated = readWorld(caseFolder, oddities);
-  // Creation times as the platform reports them through an open handle, as
-  // the scan reads them.
   for (const Source& s : c.sources)
     forEachFile(s.root, [&](const GenFile& f) {
       auto found = generated.find(fsFold(f.rel));
@@ -1004,11 +1000,29 @@ Outcome runCase(Case& c, const std::wstring& caseFolder, PhaseTimes& phases, boo
         problems.push_back("setup: " + narrow(f.rel) + " was not written");
         return;
       }
-      Item& item = found->second;
       TestFileTimes t = fileTimes(caseFolder + L"\\" + f.rel);
-      item.created = t.created;
-      item.written = t.written;
+      found->second.created = t.created;
+      found->second.written = t.written;
     });
+  return generated;
+}
+
+// Takes away the folder links of the case just run (before its folder goes:
+// removing the folder would follow them).
+void removeCaseLinks(const std::wstring& caseFolder) {
+  std::vector<std::wstring> links;
+  for (const auto& [key, rel] : caseLinks) links.push_back(caseFolder + L"\\" + rel);
+  removeFolderLinks(links);
+  caseLinks.clear();
+}
+
+Outcome runCase(Case& c, const std::wstring& caseFolder, PhaseTimes& phases, bool verbose) {
+  Outcome outcome;
+  std::vector<std::string>& problems = outcome.problems;
+  Rng rng(caseSeed(c.seed, c.index) ^ 0x5DEECE66DULL);
+
+  std::vector<std::string> oddities;
+  World generated = writeSources(c, caseFolder, problems, oddities);
 
   if (!problems.empty()) return outcome;
 
@@ -1375,9 +1389,7 @@ TEST(RandomRuns, WholeRunsMatchTheModelAndKeepEveryFile) {
     Case c = makeCase(seed, index, caseFolder.path());
     caseLinks.clear();
     Outcome outcome = runCase(c, caseFolder.path(), phases, verbose);
-    std::vector<std::wstring> links;
-    for (const auto& [key, rel] : caseLinks) links.push_back(caseFolder.path() + L"\\" + rel);
-    removeFolderLinks(links);
+    removeCaseLinks(caseFolder.path());
     runSeconds += outcome.seconds;
     ++endings[outcome.ending];
     if (!outcome.problems.empty()) {
@@ -1478,20 +1490,8 @@ std::vector<std::string> previewCase(Case& c, const std::wstring& caseFolder, in
                                      int& errorLines) {
   std::vector<std::string> problems;
   Rng rng(caseSeed(c.seed, c.index) ^ 0x5DEECE66DULL);
-  FolderLinks links;
-  for (const Source& s : c.sources)
-    if (s.exists) writeSourceTree(caseFolder, s.root, links);
-  if (!makeFolderLinks(links)) problems.push_back("setup: folder links were not made");
   std::vector<std::string> oddities;
-  World generated = readWorld(caseFolder, oddities);
-  for (const Source& s : c.sources)
-    forEachFile(s.root, [&](const GenFile& f) {
-      auto found = generated.find(fsFold(f.rel));
-      if (found == generated.end()) return;
-      TestFileTimes t = fileTimes(caseFolder + L"\\" + f.rel);
-      found->second.created = t.created;
-      found->second.written = t.written;
-    });
+  World generated = writeSources(c, caseFolder, problems, oddities);
   Model planning(c, generated);
   planning.scan();
   prepareDestination(c, planning, rng, caseFolder);
@@ -1580,9 +1580,7 @@ TEST(RandomRuns, PreviewsPlanWhatTheRunDoesAndChangeNothing) {
     c.cancel = CancelMode::None;
     caseLinks.clear();
     std::vector<std::string> problems = previewCase(c, caseFolder.path(), planned, errors);
-    std::vector<std::wstring> links;
-    for (const auto& [key, rel] : caseLinks) links.push_back(caseFolder.path() + L"\\" + rel);
-    removeFolderLinks(links);
+    removeCaseLinks(caseFolder.path());
     if (!problems.empty()) {
       ++failures;
       std::ostringstream text;
@@ -1626,9 +1624,7 @@ TEST(RandomRuns, SeveralWorkersGiveTheOneWorkerResult) {
       c.options.workers = k == 0 ? 1 : several;
       caseLinks.clear();
       outcomes[k] = runCase(c, caseFolder.path(), phases, verbose);
-      std::vector<std::wstring> links;
-      for (const auto& [key, rel] : caseLinks) links.push_back(caseFolder.path() + L"\\" + rel);
-      removeFolderLinks(links);
+      removeCaseLinks(caseFolder.path());
       outcomes[k].lines = relativeLines(std::move(outcomes[k].lines), caseFolder.path());
       outcomes[k].world = relativeWorld(std::move(outcomes[k].world), caseFolder.path());
       if (k == 0) description = describeCase(c);
