@@ -439,27 +439,26 @@ int removeDeadTemporaries(const std::wstring& folder) {
   return static_cast<int>(dead.size());
 }
 
-StagingArea::StagingArea(std::wstring root) : root_(std::move(root)) {
-  InitializeCriticalSection(&lock_);
-}
+StagingArea::StagingArea(std::wstring root) : root_(std::move(root)) {}
 
 StagingArea::~StagingArea() {
   if (state_ == 1) removeFolderWithFiles(folder_);
-  DeleteCriticalSection(&lock_);
 }
 
 std::wstring StagingArea::newTemporary() {
-  EnterCriticalSection(&lock_);
-  if (state_ == 0) {
-    std::wstring folder = apiPath(root_);
-    if (!folder.empty())
-      folder = formatText(L"%s\\%s%s%s", folder.c_str(), kTemporaryPrefix, ownStamp().c_str(),
-                          kTemporarySuffix);
-    state_ = !folder.empty() && CreateDirectoryW(folder.c_str(), nullptr) ? 1 : -1;
-    if (state_ == 1) folder_ = std::move(folder);
+  bool ready;
+  {
+    ScopedLock lock(lock_);
+    if (state_ == 0) {
+      std::wstring folder = apiPath(root_);
+      if (!folder.empty())
+        folder = formatText(L"%s\\%s%s%s", folder.c_str(), kTemporaryPrefix, ownStamp().c_str(),
+                            kTemporarySuffix);
+      state_ = !folder.empty() && CreateDirectoryW(folder.c_str(), nullptr) ? 1 : -1;
+      if (state_ == 1) folder_ = std::move(folder);
+    }
+    ready = state_ == 1;
   }
-  bool ready = state_ == 1;
-  LeaveCriticalSection(&lock_);
   return ready ? newTemporaryIn(folder_) : std::wstring();
 }
 

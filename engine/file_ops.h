@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "base/handles.h"
+#include "base/sync.h"
 
 struct FileTimes {
   FILETIME created{}, accessed{}, written{};
@@ -97,7 +98,7 @@ class StagingArea {
 
  private:
   std::wstring root_, folder_;
-  CRITICAL_SECTION lock_;
+  CriticalSection lock_;
   int state_ = 0;  // 0 not made yet, 1 made, -1 cannot be made
 };
 

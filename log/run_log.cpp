@@ -3,6 +3,7 @@
 #include "base/handles.h"
 #include "base/program_folder.h"
 #include "base/run_state.h"
+#include "base/sync.h"
 #include "base/text.h"
 #include "base/texts.h"
 
@@ -15,30 +16,18 @@ std::wstring lastLogFile;
 // the file in large writes: error lines at once, the others within half a
 // second (a flusher thread writes out what waits), so a run that is killed
 // leaves a log that holds everything up to a moment before; closeRunLog
-// writes out the rest.  Every access to these goes through `logLock`.
+// writes out the rest.  Every access to these goes through logLock().
 FileHandle logFile;
 std::string pending;
 constexpr size_t kFlushThreshold = 64 * 1024;
 constexpr DWORD kFlushIntervalMs = 500;
 KernelHandle flusherThread, flusherStop;
 
-class LogLock {
- public:
-  LogLock() { EnterCriticalSection(&section()); }
-  ~LogLock() { LeaveCriticalSection(&section()); }
-  LogLock(const LogLock&) = delete;
-  LogLock& operator=(const LogLock&) = delete;
-
- private:
-  static CRITICAL_SECTION& section() {
-    struct Section {
-      Section() { InitializeCriticalSection(&cs); }
-      CRITICAL_SECTION cs;
-    };
-    static Section one;
-    return one.cs;
-  }
-};
+// A function's own static, so it exists before the first run opens a log.
+CriticalSection& logLock() {
+  static CriticalSection lock;
+  return lock;
+}
 
 // Called with the lock held.
 void flushPending() {
@@ -59,7 +48,7 @@ void writeText(std::wstring_view text) {
 
 DWORD WINAPI flushWaitingLines(LPVOID) {
   while (WaitForSingleObject(flusherStop.get(), kFlushIntervalMs) == WAIT_TIMEOUT) {
-    LogLock lock;
+    ScopedLock lock(logLock());
     flushPending();
   }
   return 0;
@@ -198,18 +187,18 @@ bool openRunLog(UserPrompt& prompt, const RunOptions& options, const wchar_t* st
     return false;
   }
   {
-    LogLock lock;
+    ScopedLock lock(logLock());
     pending = "\xEF\xBB\xBF";
   }
   runState.errorLogged = false;
   writeSettingsHeader(options);
   {
-    LogLock lock;
+    ScopedLock lock(logLock());
     writeText(L"\n" + std::wstring(100, L'*') + L"\n\n");
   }
   writeLogLine(texts::kCategoryNotice, startLine ? startLine : texts::kRunStarted);
   {
-    LogLock lock;
+    ScopedLock lock(logLock());
     flushPending();  // the header is on disk before the run does anything
   }
   startFlusher();
@@ -217,7 +206,7 @@ bool openRunLog(UserPrompt& prompt, const RunOptions& options, const wchar_t* st
 }
 
 void writeSettingsHeader(const RunOptions& options) {
-  LogLock lock;
+  ScopedLock lock(logLock());
   writeText(formatSettingsHeader(options));
 }
 
@@ -225,7 +214,7 @@ void writeLogLine(const wchar_t* category, const std::wstring& message) {
   // Only the category's first character decides: U+30A8 begins "エラー".
   bool error = category && category[0] == L'\x30A8';
   {
-    LogLock lock;
+    ScopedLock lock(logLock());
     SYSTEMTIME now;
     GetLocalTime(&now);
     writeText(formatEventLine(now, category, message));
@@ -236,7 +225,7 @@ void writeLogLine(const wchar_t* category, const std::wstring& message) {
 
 void closeRunLog() {
   stopFlusher();
-  LogLock lock;
+  ScopedLock lock(logLock());
   flushPending();
   logFile.reset();
   pending.clear();
