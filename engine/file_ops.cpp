@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -328,17 +329,15 @@ SetInformationFile setInformationFile() {
   return function;
 }
 
-// Sets the times of the copy `temporary` and gives it the new name `to`
-// through one open.  False (nothing renamed) when any step fails; the
-// caller then goes the way of names.
-bool setTimesAndRename(const std::wstring& temporary, const std::wstring& to,
-                       const FileTimes& times) {
+constexpr LONG kStatusNotImplemented = static_cast<LONG>(0xC0000002),
+               kStatusNotSameDevice = static_cast<LONG>(0xC00000D4);
+
+// Gives the open file a new name, never replacing one: NtSetInformationFile's
+// rename of an open file, for which the handle needs DELETE access.  Returns
+// the status; negative on failure.
+LONG renameOpenFile(HANDLE file, const std::wstring& to) {
   SetInformationFile setInformation = setInformationFile();
-  if (!setInformation || !hasLongPrefix(to)) return false;
-  FileHandle file(CreateFileW(temporary.c_str(), DELETE | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE, 0,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return false;
-  SetFileTime(file.get(), &times.created, &times.accessed, &times.written);
+  if (!setInformation || !hasLongPrefix(to)) return kStatusNotImplemented;
   // The system's own form of "\\?\" paths is "\??\".
   std::wstring ntName = L"\\??\\" + to.substr(4);
   std::vector<char> buffer(offsetof(RenameInformation, fileName) +
@@ -349,8 +348,21 @@ bool setTimesAndRename(const std::wstring& temporary, const std::wstring& to,
   rename->fileNameLength = static_cast<ULONG>(ntName.size() * sizeof(wchar_t));
   std::copy(ntName.begin(), ntName.end(), rename->fileName);
   ULONG_PTR ioStatus[2] = {};
-  return setInformation(file.get(), ioStatus, rename, static_cast<ULONG>(buffer.size()),
-                        kFileRenameInformation) >= 0;
+  return setInformation(file, ioStatus, rename, static_cast<ULONG>(buffer.size()),
+                        kFileRenameInformation);
+}
+
+// Sets the times of the copy `temporary` and gives it the new name `to`
+// through one open.  False (nothing renamed) when any step fails; the
+// caller then goes the way of names.
+bool setTimesAndRename(const std::wstring& temporary, const std::wstring& to,
+                       const FileTimes& times) {
+  if (!setInformationFile() || !hasLongPrefix(to)) return false;
+  FileHandle file(CreateFileW(temporary.c_str(), DELETE | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE, 0,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  SetFileTime(file.get(), &times.created, &times.accessed, &times.written);
+  return renameOpenFile(file.get(), to) >= 0;
 }
 
 // Gives the complete copy `temporary` the name `to`: a new name at once; an
@@ -411,7 +423,203 @@ bool copyToTemporary(const std::wstring& from, const std::wstring& folder, Stagi
   }
 }
 
+// NtQueryInformationFile and NtSetInformationFile on an open file: the
+// times and attributes in one record (zero: leave as it is), the named
+// streams and the size of the extended attributes.
+struct BasicInformation {
+  LARGE_INTEGER created, accessed, written, changed;
+  ULONG attributes;
+};
+struct StreamInformation {
+  ULONG nextEntryOffset;
+  ULONG nameLength;
+  LARGE_INTEGER size, allocationSize;
+  WCHAR name[1];
+};
+using QueryInformationFile = LONG(WINAPI*)(HANDLE, void* ioStatus, void* information, ULONG length,
+                                           int informationClass);
+constexpr int kFileBasicInformation = 4, kFileEaInformation = 7, kFileStreamInformation = 22;
+constexpr LONG kStatusBufferOverflow = static_cast<LONG>(0x80000005),
+               kStatusBufferTooSmall = static_cast<LONG>(0xC0000023);
+
+QueryInformationFile queryInformationFile() {
+  static const auto function = reinterpret_cast<QueryInformationFile>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile")));
+  return function;
+}
+
+bool readBasicInformation(HANDLE file, BasicInformation& info) {
+  QueryInformationFile query = queryInformationFile();
+  ULONG_PTR ioStatus[2] = {};
+  return query && query(file, ioStatus, &info, sizeof info, kFileBasicInformation) >= 0;
+}
+
+LARGE_INTEGER largeOf(const FILETIME& time) {
+  LARGE_INTEGER value;
+  value.LowPart = time.dwLowDateTime;
+  value.HighPart = static_cast<LONG>(time.dwHighDateTime);
+  return value;
+}
+
+FILETIME fileTimeOf(const LARGE_INTEGER& value) {
+  return FILETIME{value.LowPart, static_cast<DWORD>(value.HighPart)};
+}
+
+// Whether reading and writing the file's data carries everything CopyFileW
+// would: no named streams, no extended attributes, and not encrypted,
+// compressed or sparse.  A volume that lists no streams (the query is
+// refused) has none that CopyFileW could copy either.
+bool plainFile(HANDLE file, ULONG attributes) {
+  if (attributes & (FILE_ATTRIBUTE_ENCRYPTED | FILE_ATTRIBUTE_COMPRESSED |
+                    FILE_ATTRIBUTE_SPARSE_FILE | FILE_ATTRIBUTE_REPARSE_POINT))
+    return false;
+  QueryInformationFile query = queryInformationFile();
+  if (!query) return false;
+  ULONG_PTR ioStatus[2] = {};
+  ULONG eaSize = 0;
+  if (query(file, ioStatus, &eaSize, sizeof eaSize, kFileEaInformation) >= 0 && eaSize != 0)
+    return false;
+  alignas(8) char buffer[512];
+  LONG status = query(file, ioStatus, buffer, sizeof buffer, kFileStreamInformation);
+  return onlyDataStream(status, buffer, sizeof buffer);
+}
+
+// The attributes a copy carries, as CreateFileW and NtSetInformationFile
+// take them; a file always has the archive bit when it is made.
+ULONG copiedAttributes(ULONG attributes) {
+  return (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                        FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY |
+                        FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_OFFLINE)) |
+         FILE_ATTRIBUTE_ARCHIVE;
+}
+
+// Creates a new temporary file for a copy, in the staging area when there
+// is one and otherwise in `folder`, open for writing and renaming.
+FileHandle createTemporary(const std::wstring& folder, StagingArea* staging, ULONG attributes,
+                           std::wstring& temporary) {
+  DWORD flags = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                              FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY);
+  for (int attempt = 0;; ++attempt) {
+    temporary = staging ? staging->newTemporary() : std::wstring();
+    if (temporary.empty()) temporary = newTemporaryIn(folder);
+    FileHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                flags ? flags : FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file || attempt >= 100) return file;
+    DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return file;
+  }
+}
+
+// Reads `from` from where it stands to its end into `to`.  The buffer
+// grows for a file that fills the first one.
+bool copyData(HANDLE from, HANDLE to) {
+  constexpr DWORD kSmall = 64 * 1024, kLarge = 1024 * 1024;
+  DWORD size = kSmall;
+  std::unique_ptr<char[]> buffer(new char[size]);
+  for (;;) {
+    DWORD read = 0;
+    if (!ReadFile(from, buffer.get(), size, &read, nullptr)) return false;
+    if (read == 0) return true;
+    DWORD written = 0;
+    if (!WriteFile(to, buffer.get(), read, &written, nullptr)) return false;
+    if (written != read) {
+      SetLastError(ERROR_DISK_FULL);
+      return false;
+    }
+    if (read == size && size < kLarge) {
+      size = kLarge;
+      buffer.reset(new char[size]);
+    }
+  }
+}
+
+// Copies the open file `source` (`from`, which the open has read `info`
+// of) to the target `to` in `folder`: through its handle into a temporary
+// file that gets the times and attributes of `info` and then its name.
+// A file with more than its data to carry goes through CopyFileW, which
+// opens the source itself, so `source` is closed for that.
+bool copyOpenFile(FileHandle& source, const std::wstring& from, const std::wstring& to,
+                  const std::wstring& folder, StagingArea* staging, const BasicInformation& info,
+                  bool* timesSet) {
+  if (!plainFile(source.get(), info.attributes)) {
+    source.reset();
+    FileTimes times{fileTimeOf(info.created), fileTimeOf(info.accessed), fileTimeOf(info.written)};
+    for (StagingArea* area : {staging, static_cast<StagingArea*>(nullptr)}) {
+      std::wstring temporary;
+      if (!copyToTemporary(from, folder, area, temporary)) return false;
+      if (placeTemporary(temporary, to, &times, timesSet)) return true;
+      if (GetLastError() != ERROR_NOT_SAME_DEVICE || !area) return false;
+      removeFile(temporary);
+    }
+    return false;
+  }
+  BasicInformation copied = info;
+  copied.changed.QuadPart = 0;
+  copied.attributes = copiedAttributes(info.attributes);
+  // The staging area first; beside the target when the two lie on different
+  // volumes (a mounted folder or a link below the destination).
+  for (StagingArea* area : {staging, static_cast<StagingArea*>(nullptr)}) {
+    std::wstring temporary;
+    FileHandle copy = createTemporary(folder, area, copied.attributes, temporary);
+    if (!copy) return false;
+    if (!copyData(source.get(), copy.get())) {
+      DWORD error = GetLastError();
+      copy.reset();
+      removeFile(temporary);
+      SetLastError(error);
+      return false;
+    }
+    SetInformationFile setInformation = setInformationFile();
+    ULONG_PTR ioStatus[2] = {};
+    bool set = setInformation && setInformation(copy.get(), ioStatus, &copied, sizeof copied,
+                                                kFileBasicInformation) >= 0;
+    // A new name through the same open.
+    LONG status = set ? renameOpenFile(copy.get(), to) : kStatusNotImplemented;
+    if (status >= 0) {
+      if (timesSet) *timesSet = true;
+      return true;
+    }
+    copy.reset();
+    if (status == kStatusNotSameDevice && area) {
+      removeFile(temporary);
+      if (SetFilePointer(source.get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
+        return false;
+      continue;
+    }
+    // An existing target is replaced by name, and the caller sets its times
+    // again after that.  The source may be that very target: it is closed
+    // first.
+    source.reset();
+    if (placeTemporary(temporary, to, nullptr, nullptr)) return true;
+    if (GetLastError() != ERROR_NOT_SAME_DEVICE || !area) return false;
+    // Only a volume that answers the rename by handle differently from the
+    // rename by name comes here: copy again, beside the target, by name.
+    removeFile(temporary);
+    FileTimes times{fileTimeOf(copied.created), fileTimeOf(copied.accessed),
+                    fileTimeOf(copied.written)};
+    if (!copyToTemporary(from, folder, nullptr, temporary)) return false;
+    return placeTemporary(temporary, to, &times, timesSet);
+  }
+  return false;
+}
+
 }  // namespace
+
+bool onlyDataStream(long status, const void* streams, size_t size) {
+  if (status == kStatusBufferOverflow || status == kStatusBufferTooSmall) return false;
+  if (status < 0) return true;  // the volume lists no streams
+  static const std::wstring_view dataStream = L"::$DATA";
+  const char* bytes = static_cast<const char*>(streams);
+  for (size_t at = 0;;) {
+    if (at + offsetof(StreamInformation, name) > size) return false;
+    const auto* stream = reinterpret_cast<const StreamInformation*>(bytes + at);
+    if (at + offsetof(StreamInformation, name) + stream->nameLength > size ||
+        std::wstring_view(stream->name, stream->nameLength / sizeof(wchar_t)) != dataStream)
+      return false;
+    if (stream->nextEntryOffset == 0) return true;
+    at += stream->nextEntryOffset;
+  }
+}
 
 bool isTemporaryName(std::wstring_view name) { return !temporaryFields(name).empty(); }
 
@@ -471,15 +679,44 @@ bool copyFileSafely(const std::wstring& source, const std::wstring& target, Stag
   std::wstring from = apiPath(source), to = apiPath(target);
   std::wstring folder = folderOf(to);
   if (from.empty() || folder.empty()) return false;
-  std::wstring temporary;
-  if (!copyToTemporary(from, folder, staging, temporary)) return false;
-  if (placeTemporary(temporary, to, times, timesSet)) return true;
-  if (GetLastError() != ERROR_NOT_SAME_DEVICE) return false;
-  // The target folder is on another volume than the staging area (a
-  // mounted folder or a link below the destination): copy beside it.
-  removeFile(temporary);
-  if (!copyToTemporary(from, folder, nullptr, temporary)) return false;
-  return placeTemporary(temporary, to, times, timesSet);
+  // The sharing CopyFileW opens its source with.
+  FileHandle file(CreateFileW(from.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  BasicInformation info;
+  if (!file || !readBasicInformation(file.get(), info)) return false;
+  // Without times of the caller's the copy keeps the last-write time only,
+  // as CopyFileW's do.
+  info.created = times ? largeOf(times->created) : LARGE_INTEGER{};
+  info.accessed = times ? largeOf(times->accessed) : LARGE_INTEGER{};
+  if (times) info.written = largeOf(times->written);
+  bool set = false;
+  if (!copyOpenFile(file, from, to, folder, staging, info, &set)) return false;
+  if (timesSet) *timesSet = set && times;
+  return true;
+}
+
+CopyOutcome copySourceFile(const std::wstring& source, const std::wstring& target,
+                           StagingArea* staging, FileTimes* times, bool* timesSet) {
+  if (!times)
+    return copyFileSafely(source, target, staging, nullptr, timesSet) ? CopyOutcome::Copied
+                                                                      : CopyOutcome::Failed;
+  notify(L"read", source);
+  if (timesSet) *timesSet = false;
+  std::wstring from = apiPath(source), to = apiPath(target);
+  std::wstring folder = folderOf(to);
+  FileHandle file;
+  if (!from.empty())
+    file.reset(CreateFileW(from.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  BasicInformation info;
+  if (!file || !readBasicInformation(file.get(), info)) return CopyOutcome::SourceNotOpened;
+  *times = FileTimes{fileTimeOf(info.created), fileTimeOf(info.accessed), fileTimeOf(info.written)};
+  notify(L"copy", source);
+  if (folder.empty()) return CopyOutcome::Failed;
+  info.changed.QuadPart = 0;
+  return copyOpenFile(file, from, to, folder, staging, info, timesSet) ? CopyOutcome::Copied
+                                                                       : CopyOutcome::Failed;
 }
 
 bool moveFile(const std::wstring& source, const std::wstring& target, StagingArea* staging) {

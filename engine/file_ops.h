@@ -113,6 +113,23 @@ class StagingArea {
 bool copyFileSafely(const std::wstring& source, const std::wstring& target,
                     StagingArea* staging = nullptr, const FileTimes* times = nullptr,
                     bool* timesSet = nullptr);
+// Whether the answer of the stream query on a file (NtQueryInformationFile
+// for FileStreamInformation: its status and buffer) leaves nothing but the
+// data to copy: the one stream "::$DATA", or no list at all (a volume
+// without streams).  More streams, or more than the buffer holds, need
+// CopyFileW, which carries them.
+bool onlyDataStream(long status, const void* streams, size_t size);
+
+// The copy of a transfer, through one open of the source that serves as the
+// test that it can be read, the reading of its times and the copy itself.
+// With `times`, the open allows no sharing, as readFileTimes', and the copy
+// gets all three times (read into `times`; `timesSet` says whether it has
+// them already); without, the copy keeps the last-write time as
+// copyFileSafely's.  SourceNotOpened: the open or the reading of the times
+// failed, and nothing was copied.
+enum class CopyOutcome { Copied, SourceNotOpened, Failed };
+CopyOutcome copySourceFile(const std::wstring& source, const std::wstring& target,
+                           StagingArea* staging, FileTimes* times, bool* timesSet);
 // Moves; fails when the target exists.  To another volume the file is copied
 // under a temporary name first and the source removed only after the copy
 // has its name.

@@ -49,24 +49,33 @@ void transferFile(const RunOptions& options, const FileEntry& entry, const std::
   std::wstring sourceLong = joinPath(
       folder.longPath.empty() ? longPathOf(folder.path) : folder.longPath, entry.nameView());
   FileTimes times;
-  // As in the scan, times that cannot be read after the file opened count
-  // like a file that cannot be opened.
-  if (options.keepTimeStamps && !readFileTimes(sourceLong, times)) {
-    logError(log, texts::kErrOpenForRead, source);
-    return;
-  }
   std::wstring target = targetPath + L"\\";
   target.append(entry.name, entry.nameLength);
   bool timesSet = false;
   if (options.copies()) {
-    if (!copyFileSafely(sourceLong, target, &staging, options.keepTimeStamps ? &times : nullptr,
-                        &timesSet)) {
-      logError(log, texts::kErrCopy, source);
+    // One open of the source reads its times and copies it.  As in the
+    // scan, times that cannot be read after the file opened count like a
+    // file that cannot be opened.
+    switch (copySourceFile(sourceLong, target, &staging, options.keepTimeStamps ? &times : nullptr,
+                           &timesSet)) {
+      case CopyOutcome::Copied:
+        break;
+      case CopyOutcome::SourceNotOpened:
+        logError(log, texts::kErrOpenForRead, source);
+        return;
+      case CopyOutcome::Failed:
+        logError(log, texts::kErrCopy, source);
+        return;
+    }
+  } else {
+    if (options.keepTimeStamps && !readFileTimes(sourceLong, times)) {
+      logError(log, texts::kErrOpenForRead, source);
       return;
     }
-  } else if (!moveFile(sourceLong, target, &staging)) {
-    logError(log, texts::kErrMove, source);
-    return;
+    if (!moveFile(sourceLong, target, &staging)) {
+      logError(log, texts::kErrMove, source);
+      return;
+    }
   }
   if (options.logTransfers) {
     log.write(options.copies() ? texts::kCategoryCopied : texts::kCategoryMoved,
