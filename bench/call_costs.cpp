@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -11,12 +13,36 @@
 #include "base/text.h"
 #include "bench/measure.h"
 #include "bench/tree_snapshot.h"
+#include "engine/file_ops.h"
 
 namespace {
 
 constexpr int kFiles = 300;
 
 std::wstring longForm(const std::wstring& path) { return L"\\\\?\\" + path; }
+
+// A new name for an open file through NtSetInformationFile, as the engine's
+// copies take theirs.
+bool renameThrough(HANDLE file, const std::wstring& to) {
+  using SetInformationFile = LONG(WINAPI*)(HANDLE, void*, void*, ULONG, int);
+  static const auto setInformation = reinterpret_cast<SetInformationFile>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtSetInformationFile")));
+  std::wstring nt = L"\\??\\" + to.substr(4);
+  struct Rename {
+    BOOLEAN replace;
+    HANDLE root;
+    ULONG length;
+    WCHAR name[1];
+  };
+  std::vector<char> buffer(offsetof(Rename, name) + (nt.size() + 1) * sizeof(wchar_t));
+  auto* rename = reinterpret_cast<Rename*>(buffer.data());
+  rename->replace = FALSE;
+  rename->length = static_cast<ULONG>(nt.size() * sizeof(wchar_t));
+  std::copy(nt.begin(), nt.end(), rename->name);
+  ULONG_PTR io[2] = {};
+  return setInformation &&
+         setInformation(file, io, rename, static_cast<ULONG>(buffer.size()), 10) >= 0;
+}
 
 struct Call {
   const char* what;
@@ -29,8 +55,10 @@ struct Call {
 void printCallCosts(const std::wstring& scratch, const std::wstring& largeFolder) {
   removeTree(scratch);
   const std::wstring src = scratch + L"\\src", fresh = scratch + L"\\fresh",
-                     viaTemp = scratch + L"\\via-temp", checked = scratch + L"\\checked";
-  for (const auto& f : {scratch, src, fresh, viaTemp, checked})
+                     viaTemp = scratch + L"\\via-temp", checked = scratch + L"\\checked",
+                     former = scratch + L"\\former", formerStaging = scratch + L"\\former-staging",
+                     present = scratch + L"\\present";
+  for (const auto& f : {scratch, src, fresh, viaTemp, checked, former, formerStaging, present})
     CreateDirectoryW(longForm(f).c_str(), nullptr);
   std::string bytes(2000, 'x');
   auto name = [](int i) { return formatText(L"\\file_%05d.txt", i); };
@@ -49,6 +77,7 @@ void printCallCosts(const std::wstring& scratch, const std::wstring& largeFolder
       } while (FindNextFileW(find.get(), &data));
   }
 
+  StagingArea staging(longForm(present));
   std::vector<Call> calls = {
       {"open for reading, no sharing, and close (the scan's open)",
        [&](int i) {
@@ -86,6 +115,32 @@ void printCallCosts(const std::wstring& scratch, const std::wstring& largeFolder
          std::wstring temp = longForm(viaTemp + formatText(L"\\~tmp-%x.tmp", i));
          CopyFileW(longForm(src + name(i)).c_str(), temp.c_str(), TRUE);
          MoveFileExW(temp.c_str(), longForm(viaTemp + name(i)).c_str(), MOVEFILE_REPLACE_EXISTING);
+       }},
+      {"a transfer's copy, the former way: open the source and close it, read its times by "
+       "name, CopyFileW to a temporary name, open that, set the times and rename through it",
+       [&](int i) {
+         std::wstring from = longForm(src + name(i));
+         FileTimes times;
+         WIN32_FILE_ATTRIBUTE_DATA data;
+         if (!FileHandle(CreateFileW(from.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr)) ||
+             !GetFileAttributesExW(from.c_str(), GetFileExInfoStandard, &data))
+           return;
+         times = {data.ftCreationTime, data.ftLastAccessTime, data.ftLastWriteTime};
+         std::wstring temp = longForm(formerStaging + formatText(L"\\~tmp-%x.tmp", i));
+         if (!CopyFileW(from.c_str(), temp.c_str(), TRUE)) return;
+         FileHandle copy(CreateFileW(temp.c_str(), DELETE | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE, 0,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+         SetFileTime(copy.get(), &times.created, &times.accessed, &times.written);
+         renameThrough(copy.get(), longForm(former + name(i)));
+       }},
+      {"a transfer's copy, the present way (copySourceFile: times, data and the new name "
+       "through one open of the source and one of the copy)",
+       [&](int i) {
+         FileTimes times;
+         bool timesSet = false;
+         copySourceFile(longForm(src + name(i)), longForm(present + name(i)), &staging, &times,
+                        &timesSet);
        }},
   };
   if (large.size() >= kFiles)
