@@ -7,7 +7,9 @@
 
 class CriticalSection {
  public:
-  CriticalSection() { InitializeCriticalSection(&section_); }
+  // A short spin before sleeping: the sections guard a few instructions,
+  // and sleeping on one is a kernel call (under Wine a server round trip).
+  CriticalSection() { InitializeCriticalSectionAndSpinCount(&section_, 4000); }
   ~CriticalSection() { DeleteCriticalSection(&section_); }
   CriticalSection(const CriticalSection&) = delete;
   CriticalSection& operator=(const CriticalSection&) = delete;

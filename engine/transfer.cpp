@@ -185,7 +185,7 @@ class TreeTransfer {
   // Queued files per worker, and steps per worker that may be begun but not
   // yet written (a large file holds back the lines of the small ones after
   // it until it is done).
-  static constexpr size_t kQueuePerWorker = 4, kWindowPerWorker = 64;
+  static constexpr size_t kQueuePerWorker = 8, kWindowPerWorker = 64;
 
   struct InFlight {
     std::wstring target;  // folded

@@ -43,7 +43,7 @@ DWORD WINAPI WorkPool::threadProcedure(LPVOID pool) {
 void WorkPool::work() {
   for (;;) {
     Job job;
-    bool start = false;
+    bool start = false, wakeForTake = false;
     {
       ScopedLock hold(lock_);
       if (queue_.empty() || parked_) {
@@ -64,19 +64,22 @@ void WorkPool::work() {
       if (!stopped_ && (cancelled() || failed_)) stopped_ = true;
       start = !stopped_;
       ++running_;
+      wakeForTake = queue_.size() <= wakeAtOrBelow_;
     }
-    reportChange();
+    if (wakeForTake) reportChange();
     try {
       job(start);
     } catch (...) {
       // Nothing crosses the thread procedure.  The queueing thread rethrows.
       failed_ = true;
     }
+    bool wakeForEnd;
     {
       ScopedLock hold(lock_);
       --running_;
+      wakeForEnd = wakeAtOrBelow_ == kAnyChange;
     }
-    reportChange();
+    if (wakeForEnd) reportChange();
   }
 }
 
@@ -126,7 +129,15 @@ void WorkPool::submit(Job job) {
   bool wake = false;
   waitUntil([&] {
     ScopedLock hold(lock_);
-    if (queue_.size() >= capacity_) return false;
+    // A full queue is let drain to half before this thread is woken, so
+    // that it fills the queue in bursts and not once per job taken: every
+    // wake is a kernel call on both sides.
+    if (queue_.size() >= capacity_ ||
+        (wakeAtOrBelow_ != kAnyChange && queue_.size() > wakeAtOrBelow_)) {
+      wakeAtOrBelow_ = capacity_ / 2;
+      return false;
+    }
+    wakeAtOrBelow_ = kAnyChange;
     queue_.push_back(std::move(job));
     wake = idle_ > wakesPending_;
     if (wake) ++wakesPending_;

@@ -92,6 +92,10 @@ class WorkPool {
   size_t parked_ = 0;                  // jobs waiting in runAlone; none starts meanwhile
   CriticalSection alone_;
   bool closing_ = false;
+  // Taking a job wakes a waiting queueing thread only when it leaves this
+  // many queued or fewer; a job's end, only when any change is awaited.
+  static constexpr size_t kAnyChange = static_cast<size_t>(-1);
+  size_t wakeAtOrBelow_ = kAnyChange;
   std::atomic<bool> failed_{false};
   std::vector<KernelHandle> threads_;
 };
