@@ -223,9 +223,11 @@ class OpenChecks {
 // source tree as deep as long paths allow cannot exhaust the thread's stack.
 class Scanner {
  public:
-  // With `checks` the opens go to its pool; without, they happen here.
-  Scanner(const RunOptions& options, FolderTree& tree, OpenChecks* checks = nullptr)
-      : options_(options), tree_(tree), checks_(checks) {}
+  // With `checks` the opens go to its pool; without, they happen here and
+  // the lines go to `sink` (the run log when none is given).
+  Scanner(const RunOptions& options, FolderTree& tree, OpenChecks* checks = nullptr,
+          LogSink* sink = nullptr)
+      : options_(options), tree_(tree), checks_(checks), sink_(sink ? sink : &direct_) {}
 
   void scan(FolderNode& node, const std::wstring& folderPath) {
     if (!enter(node, folderPath, longPathOf(folderPath))) return;
@@ -307,7 +309,7 @@ class Scanner {
     if (checks_)
       checks_->folderError(format, path);
     else
-      writeLogLine(texts::kCategoryError, formatText(format, path.c_str()));
+      sink_->write(texts::kCategoryError, formatText(format, path.c_str()));
   }
 
   void recordFile(Frame& frame, std::wstring_view name) {
@@ -324,7 +326,7 @@ class Scanner {
     if (!canOpenForRead(joinPath(frame.folder->longPath, name))) {
       std::wstring path = frame.folder->path + L"\\";
       path.append(name.data(), name.size());
-      writeLogLine(texts::kCategoryError, formatText(texts::kErrOpenForRead, path.c_str()));
+      sink_->write(texts::kCategoryError, formatText(texts::kErrOpenForRead, path.c_str()));
       return;
     }
     addFileCopy(tree_, *frame.node, frame.folder, name,
@@ -334,6 +336,8 @@ class Scanner {
   const RunOptions& options_;
   FolderTree& tree_;
   OpenChecks* checks_;
+  DirectLog direct_;
+  LogSink* sink_;
   WIN32_FIND_DATAW data_{};
   std::vector<Frame> frames_;
 };
@@ -385,6 +389,7 @@ void FolderTree::clear() {
     std::move(node.subfolders.begin(), node.subfolders.end(), std::back_inserter(pending));
   }
   root_ = FolderNode();
+  adopted_.clear();
   std::deque<ScannedFolder>().swap(folders_);
   std::vector<std::unique_ptr<wchar_t[]>>().swap(blocks_);
   blockUsed_ = blockSize_ = 0;
@@ -440,8 +445,63 @@ void finishScan(FolderTree& tree) {
   }
 }
 
+void FolderTree::adopt(std::unique_ptr<FolderTree> part) { adopted_.push_back(std::move(part)); }
+
+namespace {
+
+// Several sources are scanned at the same time, each into a tree of its own
+// on a thread of the pool, its opens done on that thread.  The one-thread
+// scan appends every copy and subfolder of a source to the nodes in the
+// order met, source after source, and the fold is stable; so appending each
+// source's top level to the root in source order gives the very same tree.
+// The first source writes its lines at once; the others hold theirs, and
+// they are written in source order once all have ended.  After a cancel,
+// what a one-thread scan had written is a prefix: a source cut short is the
+// last whose lines and copies count.
+void scanSourcesTogether(const RunOptions& options, FolderTree& tree, unsigned workers) {
+  struct Part {
+    std::unique_ptr<FolderTree> tree = std::make_unique<FolderTree>();
+    StepLines lines;
+    bool complete = false;  // scanned to its end, not cut by a cancel
+  };
+  const size_t count = options.sources.size();
+  std::vector<Part> parts(count);
+  {
+    WorkPool pool(static_cast<unsigned>(std::min<size_t>(workers, count)), count);
+    for (size_t i = 0; i < count; ++i) {
+      pool.submit([&options, &parts, i](bool started) {
+        if (!started) return;
+        Part& part = parts[i];
+        Scanner(options, *part.tree, nullptr, i == 0 ? nullptr : &part.lines)
+            .scan(part.tree->root(), options.sources[i]);
+        part.complete = !cancelled();
+      });
+    }
+    pool.finishAll();
+  }
+  for (size_t i = 0; i < count; ++i) {
+    Part& part = parts[i];
+    for (StepLines::Line& line : part.lines.lines())
+      writeLogLine(line.category, std::move(line.message));
+    FolderNode& from = part.tree->root();
+    FolderNode& into = tree.root();
+    into.files.insert(into.files.end(), from.files.begin(), from.files.end());
+    std::move(from.subfolders.begin(), from.subfolders.end(), std::back_inserter(into.subfolders));
+    from = FolderNode();
+    tree.adopt(std::move(part.tree));
+    if (!part.complete) break;
+  }
+}
+
+}  // namespace
+
 void scanSources(const RunOptions& options, FolderTree& tree) {
   unsigned workers = workersFor(options);
+  if (workers > 1 && options.sources.size() > 1) {
+    scanSourcesTogether(options, tree, workers);
+    finishScan(tree);
+    return;
+  }
   std::unique_ptr<OpenChecks> checks;
   if (workers > 1) {
     checks = std::make_unique<OpenChecks>(workers);

@@ -70,12 +70,16 @@ class FolderTree {
 
   // Releases the whole tree and its texts.
   void clear();
+  // Keeps the texts of `part`, a tree scanned apart whose entries have been
+  // moved into this one, for as long as this tree's own.
+  void adopt(std::unique_ptr<FolderTree> part);
 
  private:
   FolderNode root_;
   std::deque<ScannedFolder> folders_;
   std::vector<std::unique_ptr<wchar_t[]>> blocks_;
   size_t blockUsed_ = 0, blockSize_ = 0;
+  std::vector<std::unique_ptr<FolderTree>> adopted_;
 };
 
 struct Lookup {

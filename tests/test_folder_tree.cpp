@@ -400,6 +400,63 @@ TEST_F(Scan, CancelStopsBeforeTheNextEntryAndFolder) {
   EXPECT_TRUE(log.lines().empty());  // not even the missing source's line
 }
 
+// Several sources scanned at the same time give the one-thread tree and
+// lines; a cancel in the first source leaves the later ones out entirely,
+// as a one-thread scan never reached them.
+TEST_F(Scan, SourcesScannedTogetherGiveTheOneThreadTreeAndLines) {
+  for (int s = 1; s <= 3; ++s) {
+    for (const wchar_t* name : {L"a.txt", L"sub\\b.txt", L"sub\\deeper\\c.txt"})
+      writeFile(temp / formatText(L"src%d\\%s", s, name), "x", ticksAt(10 - s % 2));
+    writeFile(temp / formatText(L"src%d\\only%d.txt", s, s), "x", ticksAt(s));
+    writeFile(temp / formatText(L"src%d\\held.txt", s), "x", ticksAt(s));
+  }
+  LockedFile held1(temp / L"src1\\held.txt"), held3(temp / L"src3\\held.txt");
+  ASSERT_TRUE(held1.locked() && held3.locked());
+  std::vector<std::wstring> sources = {temp / L"src1", temp / L"missing", temp / L"src2",
+                                       temp / L"src3"};
+  std::vector<std::wstring> trees[2];
+  std::vector<LogLine> lines[2];
+  for (unsigned workers : {1u, 4u}) {
+    SCOPED_TRACE(workers);
+    RunOptions options = scanOptions(true);
+    options.workers = workers;
+    FolderTree scanned;
+    LogCapture log;
+    trees[workers == 1 ? 0 : 1] = scan(scanned, options, sources);
+    lines[workers == 1 ? 0 : 1] = log.lines();
+  }
+  EXPECT_EQ(trees[1], trees[0]);
+  ASSERT_EQ(lines[0].size(), 3u);
+  expectLines(lines[1], lines[0]);
+
+  // A cancel while the first source is read, once the others have read
+  // files of theirs: none of what they found counts.
+  std::atomic<bool> cancelSet{false};
+  std::atomic<int> othersRead{0};
+  setFileOperationHook([&](const wchar_t*, const std::wstring& path) {
+    if (path.find(L"src1") == std::wstring::npos) {
+      ++othersRead;
+      return;
+    }
+    if (path.find(L"only1.txt") != std::wstring::npos) {
+      for (int wait = 0; wait < 500 && othersRead < 2; ++wait) Sleep(10);
+      runState.cancelRequested = true;
+      cancelSet = true;
+    }
+  });
+  RunOptions options = scanOptions(true);
+  options.workers = 4;
+  FolderTree cut;
+  LogCapture log;
+  std::vector<std::wstring> entries = scan(cut, options, sources);
+  ASSERT_TRUE(cancelSet);
+  ASSERT_GE(othersRead, 2) << "the other sources were not read at the same time";
+  for (const std::wstring& entry : entries)
+    EXPECT_EQ(entry.find(L"src2"), std::wstring::npos) << entry;
+  for (const LogLine& line : log.lines())
+    EXPECT_NE(line.message.find(L"src1"), std::wstring::npos) << toUtf8(line.message);
+}
+
 TEST_F(Scan, CancelInsideASubfolderLeavesTheRestUnvisited) {
   writeFile(temp / L"src\\a\\x.txt", "x");
   writeFile(temp / L"src\\a\\y.txt", "y");
