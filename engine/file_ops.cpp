@@ -454,6 +454,14 @@ bool readBasicInformation(HANDLE file, BasicInformation& info) {
   return query && query(file, ioStatus, &info, sizeof info, kFileBasicInformation) >= 0;
 }
 
+bool writeBasicInformation(HANDLE file, const BasicInformation& info) {
+  SetInformationFile setInformation = setInformationFile();
+  ULONG_PTR ioStatus[2] = {};
+  BasicInformation copy = info;
+  return setInformation &&
+         setInformation(file, ioStatus, &copy, sizeof copy, kFileBasicInformation) >= 0;
+}
+
 LARGE_INTEGER largeOf(const FILETIME& time) {
   LARGE_INTEGER value;
   value.LowPart = time.dwLowDateTime;
@@ -572,14 +580,19 @@ bool copyOpenFile(FileHandle& source, const std::wstring& from, const std::wstri
       SetLastError(error);
       return false;
     }
-    SetInformationFile setInformation = setInformationFile();
-    ULONG_PTR ioStatus[2] = {};
-    bool set = setInformation && setInformation(copy.get(), ioStatus, &copied, sizeof copied,
-                                                kFileBasicInformation) >= 0;
+    // Times and attributes before the name, so that the file never has its
+    // name without them.  A volume that refuses the times still gets the
+    // attributes; the caller then tries the times once more by name.
+    bool set = writeBasicInformation(copy.get(), copied);
+    if (!set) {
+      BasicInformation attributesOnly{};
+      attributesOnly.attributes = copied.attributes;
+      writeBasicInformation(copy.get(), attributesOnly);
+    }
     // A new name through the same open.
-    LONG status = set ? renameOpenFile(copy.get(), to) : kStatusNotImplemented;
+    LONG status = renameOpenFile(copy.get(), to);
     if (status >= 0) {
-      if (timesSet) *timesSet = true;
+      if (timesSet) *timesSet = set;
       return true;
     }
     copy.reset();
