@@ -17,15 +17,6 @@ void logLine(const wchar_t* category, const wchar_t* format, const std::wstring&
   writeLogLine(category, formatText(format, path.c_str()));
 }
 
-// A path as the file system compares names: every letter with a case folds
-// (Ä and ä are one name on disk), not only ASCII as the tree does.  Two
-// entries the tree keeps apart can therefore meet in one target.
-std::wstring fileSystemKey(const std::wstring& path) {
-  std::wstring key = path;
-  if (!key.empty()) CharUpperBuffW(&key[0], static_cast<DWORD>(key.size()));
-  return key;
-}
-
 // The run's folder test: a bare drive ("\\?\E:") stands for its root.
 std::wstring probePath(const std::wstring& path) {
   if (!path.empty() && path.back() == L':') return path + L'\\';
@@ -57,38 +48,17 @@ class Planner {
   explicit Planner(const RunOptions& options) : options_(options) {}
 
   void run(const FolderNode& root, const std::wstring& targetPath) {
-    struct Frame {
-      const FolderNode* node;
-      std::wstring targetPath;
-      bool isNew;
-      size_t nextChild;
-    };
-    std::vector<Frame> frames;
-    auto enter = [&](const FolderNode& folder, std::wstring target, bool isDestination,
-                     bool parentIsNew) {
-      bool isNew = false;
-      if (!enterFolder(target, isDestination, parentIsNew, isNew))
-        return;  // its files and subtree skipped
-      for (const FileEntry& entry : folder.files) {
-        if (cancelled()) break;
-        if (isSelected(options_.targetKind, entry.sourceCount)) {
+    walkInTransferOrder<bool>(
+        options_.targetKind, root, targetPath,
+        [this](const FolderNode&, const std::wstring& target, const bool* parentIsNew,
+               bool& isNew) {
+          return enterFolder(target, parentIsNew == nullptr, parentIsNew && *parentIsNew, isNew);
+        },
+        [this](const FileEntry& entry, const std::wstring& target, bool& isNew) {
           planFile(entry, target, isNew);
           runProgress.fileDone();
-        }
-      }
-      frames.push_back(Frame{&folder, std::move(target), isNew, 0});
-    };
-    enter(root, targetPath, true, false);
-    while (!frames.empty()) {
-      Frame& frame = frames.back();
-      if (frame.nextChild == frame.node->subfolders.size() || cancelled()) {
-        frames.pop_back();
-        continue;
-      }
-      const FolderNode& child = frame.node->subfolders[frame.nextChild++];
-      bool parentIsNew = frame.isNew;
-      enter(child, frame.targetPath + L"\\" + child.name, false, parentIsNew);
-    }
+        },
+        [](const std::wstring&) { return true; });
   }
 
  private:
@@ -100,7 +70,7 @@ class Planner {
   // What is at `path` once the steps planned so far were done.  A folder
   // the run would make holds only what the plan puts into it.
   Kind kindOf(const std::wstring& path, bool parentIsNew) const {
-    auto found = planned_.find(fileSystemKey(path));
+    auto found = planned_.find(foldedPath(path));
     if (found != planned_.end()) {
       switch (found->second) {
         case Planned::File:
@@ -142,7 +112,7 @@ class Planner {
       logLine(texts::kCategoryError, texts::kErrCreateTarget, plain);
       return false;
     }
-    planned_[fileSystemKey(target)] = Planned::NewFolder;
+    planned_[foldedPath(target)] = Planned::NewFolder;
     logLine(texts::kCategoryPlanned, texts::kPlannedFolder, plain);
     isNew = true;
     return true;
@@ -163,9 +133,9 @@ class Planner {
     if (options_.copies()) {
       // A copy replaces a file, also a read-only one, but not a folder, nor
       // a file another program holds open.
-      fails = kind == Kind::Folder || kind == Kind::NewFolder ||
-              (kind == Kind::File && !planned_.count(fileSystemKey(target)) &&
-               heldOpenElsewhere(target));
+      fails =
+          kind == Kind::Folder || kind == Kind::NewFolder ||
+          (kind == Kind::File && !planned_.count(foldedPath(target)) && heldOpenElsewhere(target));
     } else {
       fails = kind != Kind::Absent;  // a move never replaces
     }
@@ -176,8 +146,8 @@ class Planner {
     writeLogLine(texts::kCategoryPlanned,
                  formatText(options_.copies() ? texts::kPlannedCopy : texts::kPlannedMove,
                             source.c_str(), plainPathOf(target).c_str()));
-    planned_[fileSystemKey(target)] = Planned::File;
-    if (!options_.copies()) planned_[fileSystemKey(sourceLong)] = Planned::Gone;
+    planned_[foldedPath(target)] = Planned::File;
+    if (!options_.copies()) planned_[foldedPath(sourceLong)] = Planned::Gone;
   }
 
   const RunOptions& options_;

@@ -104,14 +104,6 @@ bool ranOutOfSpace(StepLines& lines, DWORD error) {
   return false;
 }
 
-// A destination path as the file system compares names: every unit that has
-// a capital becomes it (so "\u00e4" meets "\u00c4", full-width "\uff41"
-// meets "\uff21").
-std::wstring foldedPath(std::wstring path) {
-  if (!path.empty()) CharUpperBuffW(&path[0], static_cast<DWORD>(path.size()));
-  return path;
-}
-
 // Walks the tree depth first, as one thread does: a node's folder, its files
 // in name order, then each subfolder in order.  Polls for a cancel before
 // each file and each subfolder.
@@ -143,41 +135,27 @@ class TreeTransfer {
   }
 
   void run(const FolderNode& node, const std::wstring& targetPath) {
-    struct Frame {
-      const FolderNode* node;
-      std::wstring targetPath;
-      size_t nextChild;
-    };
-    std::vector<Frame> frames;
-    auto enter = [&](const FolderNode& folder, std::wstring target) {
-      bool made = false;
-      if (!makeFolder(target, made)) return;  // its files and whole subtree are skipped
-      // What a killed run left in a folder that was there before goes now.
-      if (!made) removeDeadTemporaries(target);
-      for (const FileEntry& entry : folder.files) {
-        if (cancelled()) break;
-        if (isSelected(options_.targetKind, entry.sourceCount)) handleFile(entry, target);
-      }
-      frames.push_back(Frame{&folder, std::move(target), 0});
-    };
-    enter(node, targetPath);
-    while (!frames.empty()) {
-      Frame& frame = frames.back();
-      if (frame.nextChild == frame.node->subfolders.size() || cancelled()) {
-        frames.pop_back();
-        continue;
-      }
-      const FolderNode& child = frame.node->subfolders[frame.nextChild++];
-      std::wstring target = frame.targetPath + L"\\" + child.name;
-      if (pool_ && pool_->threaded()) {
-        pool_->waitUntilTaken();
-        waitForTarget(foldedPath(target));
-        // The poll before this subfolder, once everything before it has
-        // started or been dropped.
-        if (cancelled()) break;
-      }
-      enter(child, std::move(target));
-    }
+    struct NoState {};
+    walkInTransferOrder<NoState>(
+        options_.targetKind, node, targetPath,
+        [this](const FolderNode&, const std::wstring& target, const NoState*, NoState&) {
+          bool made = false;
+          if (!makeFolder(target, made)) return false;
+          // What a killed run left in a folder that was there before goes now.
+          if (!made) removeDeadTemporaries(target);
+          return true;
+        },
+        [this](const FileEntry& entry, const std::wstring& target, NoState&) {
+          handleFile(entry, target);
+        },
+        [this](const std::wstring& target) {
+          if (!parallel()) return true;
+          pool_->waitUntilTaken();
+          waitForTarget(foldedPath(target));
+          // The poll before this subfolder, once everything before it has
+          // started or been dropped.
+          return !cancelled();
+        });
     if (pool_) pool_->finishAll();
   }
 
@@ -269,6 +247,11 @@ class TreeTransfer {
 };
 
 }  // namespace
+
+std::wstring foldedPath(std::wstring path) {
+  if (!path.empty()) CharUpperBuffW(&path[0], static_cast<DWORD>(path.size()));
+  return path;
+}
 
 bool isSelected(TargetKind kind, int32_t sourceCount) {
   switch (kind) {
