@@ -42,6 +42,11 @@ inline constexpr wchar_t kErrFolderLoop[] =
     L"上位のフォルダへのリンクのため、フォルダを読み込みませんでした。[フォルダ]%s";
 inline constexpr wchar_t kErrOutOfMemory[] = L"メモリが不足したため、抽出処理を中止しました。";
 
+// What a run that was cut short left behind and a later run removed
+// (category 確認).
+inline constexpr wchar_t kDeadTemporaryRemoved[] =
+    L"中断された処理が残した一時ファイルを削除しました。[ファイル]%s";
+
 // Transfer lines (categories コピー and 移動).
 inline constexpr wchar_t kCopiedLine[] = L"「%s」から「%s」へコピーしました。";
 inline constexpr wchar_t kMovedLine[] = L"「%s」から「%s」へ移動しました。";

@@ -45,8 +45,8 @@ void extract(RunHost& host, const RunOptions& options, const RunKind& kind) {
       // folder is; it fails like a folder that cannot be made (so does an
       // empty one).  A full one has its separators normalised first.
       if (isFullDestination(options.destination))
-        transferFolder(options, tree.root(),
-                       L"\\\\?\\" + normaliseDestination(options.destination));
+        transferFolder(options, tree.root(), L"\\\\?\\" + normaliseDestination(options.destination),
+                       tree.scannedIdentities());
       else
         writeLogLine(texts::kCategoryError,
                      formatText(texts::kErrCreateTarget, options.destination.c_str()));

@@ -4,12 +4,14 @@
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <tuple>
 
 #include "base/handles.h"
 #include "base/run_state.h"
 #include "base/text.h"
 #include "base/texts.h"
 #include "engine/file_ops.h"
+#include "engine/temporary_file.h"
 #include "engine/work_pool.h"
 #include "log/ordered_log.h"
 #include "log/run_log.h"
@@ -275,7 +277,8 @@ class Scanner {
       if (!empty) folderError(texts::kErrFindHandle, path);
       return false;
     }
-    frames_.push_back(Frame{&node, tree_.storeFolder(std::move(path), std::move(longPath)),
+    frames_.push_back(Frame{&node,
+                            tree_.storeFolder(std::move(path), std::move(longPath), identity),
                             std::move(find), identity});
     return true;
   }
@@ -284,8 +287,9 @@ class Scanner {
   // entry is then waiting.  `frame` is not used after a subfolder is opened.
   bool handleEntry(Frame& frame) {
     std::wstring_view name(data_.cFileName, wcsnlen(data_.cFileName, MAX_PATH));
-    // What a copy was made under before it took its name is never gathered.
-    if (isTemporaryName(name)) return false;
+    // What a run of this program was writing is never gathered; a name
+    // that only looks like one is.
+    if (isTemporaryName(name) && !(data_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
     if (!(data_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
       recordFile(frame, name);
       return false;
@@ -314,9 +318,7 @@ class Scanner {
 
   void recordFile(Frame& frame, std::wstring_view name) {
     if (checks_) {
-      addFileCopy(
-          tree_, *frame.node, frame.folder, name,
-          chooseCompareTime(options_.criterion, data_.ftCreationTime, data_.ftLastWriteTime));
+      addCopy(frame, name);
       checks_->add(frame.folder, frame.node->files.back());
       return;
     }
@@ -329,8 +331,15 @@ class Scanner {
       sink_->write(texts::kCategoryError, formatText(texts::kErrOpenForRead, path.c_str()));
       return;
     }
+    addCopy(frame, name);
+  }
+
+  // The copy in data_, with the times and size its directory entry gives.
+  void addCopy(Frame& frame, std::wstring_view name) {
     addFileCopy(tree_, *frame.node, frame.folder, name,
-                chooseCompareTime(options_.criterion, data_.ftCreationTime, data_.ftLastWriteTime));
+                chooseCompareTime(options_.criterion, data_.ftCreationTime, data_.ftLastWriteTime),
+                (static_cast<uint64_t>(data_.nFileSizeHigh) << 32) | data_.nFileSizeLow,
+                ticksOf(data_.ftLastWriteTime));
   }
 
   const RunOptions& options_;
@@ -359,9 +368,27 @@ FolderTree::FolderTree() = default;
 
 FolderTree::~FolderTree() { clear(); }
 
-const ScannedFolder* FolderTree::storeFolder(std::wstring path, std::wstring longPath) {
-  folders_.push_back(ScannedFolder{std::move(path), std::move(longPath)});
+const ScannedFolder* FolderTree::storeFolder(std::wstring path, std::wstring longPath,
+                                             FolderIdentity identity) {
+  folders_.push_back(ScannedFolder{std::move(path), std::move(longPath), identity});
   return &folders_.back();
+}
+
+std::vector<FolderIdentity> FolderTree::scannedIdentities() const {
+  std::vector<FolderIdentity> identities;
+  collectIdentities(identities);
+  auto before = [](const FolderIdentity& a, const FolderIdentity& b) {
+    return std::tie(a.volume, a.indexHigh, a.indexLow, a.created) <
+           std::tie(b.volume, b.indexHigh, b.indexLow, b.created);
+  };
+  std::sort(identities.begin(), identities.end(), before);
+  return identities;
+}
+
+void FolderTree::collectIdentities(std::vector<FolderIdentity>& identities) const {
+  for (const ScannedFolder& folder : folders_)
+    if (folder.identity.known()) identities.push_back(folder.identity);
+  for (const std::unique_ptr<FolderTree>& part : adopted_) part->collectIdentities(identities);
 }
 
 const wchar_t* FolderTree::storeName(std::wstring_view name) {
@@ -417,13 +444,15 @@ uint64_t chooseCompareTime(TimeCriterion criterion, FILETIME created, FILETIME w
 }
 
 void addFileCopy(FolderTree& tree, FolderNode& node, const ScannedFolder* folder,
-                 std::wstring_view name, uint64_t compareTime) {
+                 std::wstring_view name, uint64_t compareTime, uint64_t size, uint64_t written) {
   FileEntry entry;
   entry.name = tree.storeName(name);
   entry.nameLength = static_cast<uint32_t>(name.size());
   entry.folder = folder;
   entry.sourceCount = 1;
   entry.compareTime = compareTime;
+  entry.size = size;
+  entry.written = written;
   node.files.push_back(entry);
 }
 
@@ -495,8 +524,28 @@ void scanSourcesTogether(const RunOptions& options, FolderTree& tree, unsigned w
 
 }  // namespace
 
+namespace {
+
+// Whether two sources are one folder reached by different paths (an 8.3
+// name, a subst or mapped drive, a link): their opens would meet on the
+// same files.
+bool sourcesShareAFolder(const std::vector<std::wstring>& sources) {
+  std::vector<FolderIdentity> identities;
+  for (const std::wstring& source : sources) {
+    FolderIdentity identity;
+    if (!canEnterFolder(source, &identity) || !identity.known()) continue;
+    if (std::find(identities.begin(), identities.end(), identity) != identities.end()) return true;
+    identities.push_back(identity);
+  }
+  return false;
+}
+
+}  // namespace
+
 void scanSources(const RunOptions& options, FolderTree& tree) {
   unsigned workers = workersFor(options);
+  if (workers > 1 && options.sources.size() > 1 && sourcesShareAFolder(options.sources))
+    workers = 1;
   if (workers > 1 && options.sources.size() > 1) {
     scanSourcesTogether(options, tree, workers);
     finishScan(tree);

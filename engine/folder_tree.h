@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "base/run_options.h"
+#include "engine/file_ops.h"
 
 // A folder the scan read: the path as the user entered it plus the names
 // below it (what log lines show), and the "\\?\" form it was opened by (what
@@ -29,17 +30,20 @@
 // path parsing would strip).
 struct ScannedFolder {
   std::wstring path;
-  std::wstring longPath;  // empty: derive it from `path`
+  std::wstring longPath;    // empty: derive it from `path`
+  FolderIdentity identity;  // as the scan found it (unknown when not read)
 };
 
 // One file name inside a node.  Texts live in the tree's pools, so an entry
 // costs a few words besides its name.
 struct FileEntry {
-  const wchar_t* name = nullptr;  // the current winner's name (pool)
-  uint32_t nameLength = 0;
+  const wchar_t* name = nullptr;          // the current winner's name (pool)
   const ScannedFolder* folder = nullptr;  // folder the winner was found in (pool)
-  int32_t sourceCount = 1;                // copies of this name met in this node
-  uint64_t compareTime = 0;               // the winner's time under the criterion
+  uint32_t nameLength = 0;
+  int32_t sourceCount = 1;   // copies of this name met in this node
+  uint64_t compareTime = 0;  // the winner's time under the criterion
+  uint64_t size = 0;         // the winner's size and last-write time, as
+  uint64_t written = 0;      // its folder's enumeration gave them
 
   std::wstring_view nameView() const { return {name, nameLength}; }
   // Full path of the winner: its folder's path, "\", the name.
@@ -64,7 +68,11 @@ class FolderTree {
   const FolderNode& root() const { return root_; }
 
   // Stores a scanned folder's paths once; entries point at the stored copy.
-  const ScannedFolder* storeFolder(std::wstring path, std::wstring longPath = {});
+  const ScannedFolder* storeFolder(std::wstring path, std::wstring longPath = {},
+                                   FolderIdentity identity = {});
+  // The known identities of every folder scanned into this tree (those of
+  // adopted parts included), sorted.
+  std::vector<FolderIdentity> scannedIdentities() const;
   // Copies a name into the pool and returns the stored, NUL-terminated text.
   const wchar_t* storeName(std::wstring_view name);
 
@@ -75,6 +83,8 @@ class FolderTree {
   void adopt(std::unique_ptr<FolderTree> part);
 
  private:
+  void collectIdentities(std::vector<FolderIdentity>& identities) const;
+
   FolderNode root_;
   std::deque<ScannedFolder> folders_;
   std::vector<std::unique_ptr<wchar_t[]>> blocks_;
@@ -96,7 +106,8 @@ uint64_t chooseCompareTime(TimeCriterion criterion, FILETIME created, FILETIME w
 
 // Records one copy of a file found in `folder` (appended; see above).
 void addFileCopy(FolderTree& tree, FolderNode& node, const ScannedFolder* folder,
-                 std::wstring_view name, uint64_t compareTime);
+                 std::wstring_view name, uint64_t compareTime, uint64_t size = 0,
+                 uint64_t written = 0);
 
 // Merges the folder's contents into `node` as the options say; every problem
 // becomes an error line of the run log.  Returns at once when cancelled.

@@ -158,14 +158,7 @@ class Planner {
 
 uint32_t countSelected(const FolderNode& root, TargetKind kind) {
   uint32_t count = 0;
-  std::vector<const FolderNode*> pending{&root};
-  while (!pending.empty()) {
-    const FolderNode* node = pending.back();
-    pending.pop_back();
-    for (const FileEntry& entry : node->files)
-      if (isSelected(kind, entry.sourceCount)) ++count;
-    for (const FolderNode& child : node->subfolders) pending.push_back(&child);
-  }
+  forEachSelected(root, kind, [&count](const FileEntry&) { ++count; });
   return count;
 }
 

@@ -10,7 +10,9 @@
 #include "base/run_state.h"
 #include "base/text.h"
 #include "base/texts.h"
+#include "engine/file_copy.h"
 #include "engine/file_ops.h"
+#include "engine/temporary_file.h"
 #include "engine/work_pool.h"
 #include "log/ordered_log.h"
 
@@ -40,7 +42,7 @@ bool makeTargetFolder(const std::wstring& targetPath, bool& made, LogSink& log) 
 
 // The work for one file, on whichever thread runs it; its lines go to `log`.
 void transferFile(const RunOptions& options, const FileEntry& entry, const std::wstring& targetPath,
-                  StagingArea& staging, LogSink& log) {
+                  LogSink& log) {
   std::wstring source = entry.sourcePath();
   // The calls get the long form the scan opened the folder by, with the name
   // appended as it is: parsing the plain path again would strip a trailing
@@ -56,8 +58,8 @@ void transferFile(const RunOptions& options, const FileEntry& entry, const std::
     // One open of the source reads its times and copies it.  As in the
     // scan, times that cannot be read after the file opened count like a
     // file that cannot be opened.
-    switch (copySourceFile(sourceLong, target, &staging, options.keepTimeStamps ? &times : nullptr,
-                           &timesSet)) {
+    switch (copySourceFile(sourceLong, target, options.keepTimeStamps ? &times : nullptr, &timesSet,
+                           entry.size)) {
       case CopyOutcome::Copied:
         break;
       case CopyOutcome::SourceNotOpened:
@@ -72,7 +74,7 @@ void transferFile(const RunOptions& options, const FileEntry& entry, const std::
       logError(log, texts::kErrOpenForRead, source);
       return;
     }
-    if (!moveFile(sourceLong, target, &staging)) {
+    if (!moveFile(sourceLong, target)) {
       logError(log, texts::kErrMove, source);
       return;
     }
@@ -128,8 +130,9 @@ bool ranOutOfSpace(StepLines& lines, DWORD error) {
 //    whole subtree is skipped as with one thread.
 class TreeTransfer {
  public:
-  TreeTransfer(const RunOptions& options, unsigned workers, StagingArea& staging)
-      : options_(options), staging_(staging), log_(workers > 1 ? kWindowPerWorker * workers : 1) {
+  TreeTransfer(const RunOptions& options, unsigned workers,
+               const std::vector<FolderIdentity>& scanned)
+      : options_(options), scanned_(scanned), log_(workers > 1 ? kWindowPerWorker * workers : 1) {
     if (workers > 1 && log_.ok())
       pool_ = std::make_unique<WorkPool>(workers, kQueuePerWorker * workers);
   }
@@ -139,11 +142,7 @@ class TreeTransfer {
     walkInTransferOrder<NoState>(
         options_.targetKind, node, targetPath,
         [this](const FolderNode&, const std::wstring& target, const NoState*, NoState&) {
-          bool made = false;
-          if (!makeFolder(target, made)) return false;
-          // What a killed run left in a folder that was there before goes now.
-          if (!made) removeDeadTemporaries(target);
-          return true;
+          return enterFolder(target);
         },
         [this](const FileEntry& entry, const std::wstring& target, NoState&) {
           handleFile(entry, target);
@@ -170,24 +169,46 @@ class TreeTransfer {
     std::atomic<bool> done{false};
   };
 
-  bool parallel() const { return pool_ && pool_->threaded(); }
+  bool parallel() const { return pool_ && pool_->threaded() && !alone_; }
 
-  bool makeFolder(const std::wstring& target, bool& made) {
+  // Makes the target folder; in a folder that was there before, what a run
+  // that was cut short left behind goes now.
+  void prepareFolder(const std::wstring& target, bool& ok, LogSink& log) {
+    bool made = false;
+    ok = makeTargetFolder(target, made, log);
+    if (ok && !made) removeDeadTemporaries(target, log);
+  }
+
+  bool enterFolder(const std::wstring& target) {
+    // A folder that was scanned as well may hold sources of later files:
+    // from here on one file at a time, after all in flight have ended.
+    if (parallel() && !scanned_.empty() && isScannedFolder(target)) {
+      pool_->finishAll();
+      alone_ = true;
+    }
+    bool ok = false;
     if (!parallel()) {
       DirectLog direct;
-      return makeTargetFolder(target, made, direct);
+      prepareFolder(target, ok, direct);
+      return ok;
     }
     uint64_t step = log_.begin();
     StepLines lines;
-    bool ok = makeTargetFolder(target, made, lines);
+    prepareFolder(target, ok, lines);
     log_.finish(step, lines);
     return ok;
+  }
+
+  bool isScannedFolder(const std::wstring& target) const {
+    FolderIdentity identity;
+    if (!canEnterFolder(target, &identity) || !identity.known()) return false;
+    return std::find(scanned_.begin(), scanned_.end(), identity) != scanned_.end();
   }
 
   void handleFile(const FileEntry& entry, const std::wstring& folderTarget) {
     if (!parallel()) {
       DirectLog direct;
-      transferFile(options_, entry, folderTarget, staging_, direct);
+      transferFile(options_, entry, folderTarget, direct);
       runProgress.fileDone();
       return;
     }
@@ -201,33 +222,31 @@ class TreeTransfer {
     const RunOptions& options = options_;
     OrderedLog& log = log_;
     WorkPool& pool = *pool_;
-    StagingArea& staging = staging_;
-    pool_->submit(
-        [&options, &log, &pool, &staging, &entry, folderTarget, step, flight](bool started) {
-          StepLines lines;
-          try {
-            if (started) {
-              transferFile(options, entry, folderTarget, staging, lines);
-              // Files copied at the same time share the space left.  One that
-              // did not fit is tried again alone, as with one thread, once the
-              // others have ended and before any further file starts.
-              if (ranOutOfSpace(lines, GetLastError())) {
-                lines.lines().clear();
-                pool.runAlone([&] { transferFile(options, entry, folderTarget, staging, lines); });
-              }
-              runProgress.fileDone();
-            }
-          } catch (...) {
-            // Out of memory: the step still ends, so that the log moves on and
-            // this thread's waits end; the pool then ends the phase.
+    pool_->submit([&options, &log, &pool, &entry, folderTarget, step, flight](bool started) {
+      StepLines lines;
+      try {
+        if (started) {
+          transferFile(options, entry, folderTarget, lines);
+          // Files copied at the same time share the space left.  One that
+          // did not fit is tried again alone, as with one thread, once the
+          // others have ended and before any further file starts.
+          if (ranOutOfSpace(lines, GetLastError())) {
             lines.lines().clear();
-            flight->done = true;
-            log.finish(step, lines);
-            throw;
+            pool.runAlone([&] { transferFile(options, entry, folderTarget, lines); });
           }
-          flight->done = true;
-          log.finish(step, lines);
-        });
+          runProgress.fileDone();
+        }
+      } catch (...) {
+        // Out of memory: the step still ends, so that the log moves on and
+        // this thread's waits end; the pool then ends the phase.
+        lines.lines().clear();
+        flight->done = true;
+        log.finish(step, lines);
+        throw;
+      }
+      flight->done = true;
+      log.finish(step, lines);
+    });
   }
 
   // Waits until no file in flight has this folded target, and forgets the
@@ -240,11 +259,21 @@ class TreeTransfer {
   }
 
   const RunOptions& options_;
-  StagingArea& staging_;
+  const std::vector<FolderIdentity>& scanned_;
+  bool alone_ = false;  // a scanned folder was met: one file at a time from there on
   std::vector<std::shared_ptr<InFlight>> inFlight_;
   OrderedLog log_;
   std::unique_ptr<WorkPool> pool_;  // last: it goes first, and its jobs use the log
 };
+
+// Bytes the selected files take on a volume of `cluster`-byte clusters.
+uint64_t bytesToTransfer(const FolderNode& root, TargetKind kind, uint64_t cluster) {
+  uint64_t bytes = 0;
+  forEachSelected(root, kind, [&bytes, cluster](const FileEntry& entry) {
+    bytes += (entry.size + cluster - 1) / cluster * cluster;
+  });
+  return bytes;
+}
 
 }  // namespace
 
@@ -266,10 +295,17 @@ bool isSelected(TargetKind kind, int32_t sourceCount) {
 }
 
 void transferFolder(const RunOptions& options, const FolderNode& node,
-                    const std::wstring& targetPath) {
-  // Copies are made in a folder of the run's own at the top of the
-  // destination and then take their names; it goes when the transfer (and
-  // every worker) has ended.
-  StagingArea staging(targetPath);
-  TreeTransfer(options, workersFor(options), staging).run(node, targetPath);
+                    const std::wstring& targetPath,
+                    const std::vector<FolderIdentity>& scannedFolders) {
+  unsigned workers = workersFor(options);
+  // Files copied at the same time share the space left: where it may run
+  // out, which files fit would depend on the order in which they end.  One
+  // thread then copies them in the order of the walk.
+  if (workers > 1) {
+    uint64_t freeBytes = 0, cluster = 0;
+    if (!freeSpaceAt(targetPath, freeBytes, cluster) ||
+        bytesToTransfer(node, options.targetKind, cluster) > freeBytes)
+      workers = 1;
+  }
+  TreeTransfer(options, workers, scannedFolders).run(node, targetPath);
 }

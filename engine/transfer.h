@@ -17,13 +17,32 @@ bool isSelected(TargetKind kind, int32_t sourceCount);
 // recursively.  Problems become error lines; polls cancelRequested before
 // each file and each subfolder.  The per-file work runs on workersFor(options)
 // threads; the destination, the log and errorLogged come out as with one.
+// `scannedFolders` (FolderTree::scannedIdentities) are the folders the files
+// come from: a target folder among them, however it is reached, holds
+// sources as well, and from there on one file goes at a time.  One thread
+// does all when the files may not fit the destination's free space.
 void transferFolder(const RunOptions& options, const FolderNode& node,
-                    const std::wstring& targetPath);
+                    const std::wstring& targetPath,
+                    const std::vector<FolderIdentity>& scannedFolders = {});
 
 // A destination path as the file system compares names: every unit that has
 // a capital becomes it (so "\u00e4" meets "\u00c4", full-width "\uff41"
 // meets "\uff21"), not only ASCII as the tree does.
 std::wstring foldedPath(std::wstring path);
+
+// Calls `visit(entry)` for every entry of the tree that the transfer
+// handles under the target kind, in no particular order.
+template <typename Visit>
+void forEachSelected(const FolderNode& root, TargetKind kind, Visit visit) {
+  std::vector<const FolderNode*> pending{&root};
+  while (!pending.empty()) {
+    const FolderNode* node = pending.back();
+    pending.pop_back();
+    for (const FileEntry& entry : node->files)
+      if (isSelected(kind, entry.sourceCount)) visit(entry);
+    for (const FolderNode& child : node->subfolders) pending.push_back(&child);
+  }
+}
 
 // Walks `root` in transfer order, depth first: a folder, its selected files
 // in name order, then each subfolder in order; polls for a cancel before

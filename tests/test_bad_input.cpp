@@ -17,6 +17,7 @@
 #include "base/texts.h"
 #include "engine/extraction_run.h"
 #include "engine/file_ops.h"
+#include "engine/file_placement.h"
 #include "log/run_log.h"
 #include "settings/settings_file.h"
 #include "support/log_capture.h"

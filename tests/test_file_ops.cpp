@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 
+#include "base/text.h"
+#include "base/texts.h"
+#include "engine/file_copy.h"
 #include "engine/file_ops.h"
+#include "engine/file_placement.h"
+#include "engine/temporary_file.h"
+#include "log/ordered_log.h"
 #include "support/test_files.h"
 
 namespace {
@@ -158,4 +164,107 @@ TEST(FileOps, MoveRefusesAnExistingTarget) {
   EXPECT_TRUE(moveFile(temp / L"src\\a.txt", L"\\\\?\\" + temp.path() + L"\\dst\\b.txt"));
   EXPECT_FALSE(fileExists(temp / L"src\\a.txt"));
   EXPECT_EQ(readFile(temp / L"dst\\b.txt"), "source");
+}
+
+namespace {
+
+// ReplaceFileW as a volume may answer it, for the replace of a copy with a
+// backup name.  `behaviour` picks the answer.
+enum class ReplaceAnswer { Done, NotRemoved, NotMovedKeptNames, NotMovedOldGone, NotMoved2 };
+ReplaceAnswer replaceAnswer;
+
+BOOL WINAPI fakeReplaceFile(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD, LPVOID,
+                            LPVOID) {
+  switch (replaceAnswer) {
+    case ReplaceAnswer::Done:  // the documented steps: old aside, new in its place
+      if (!MoveFileExW(replaced, backup, 0) || !MoveFileExW(replacement, replaced, 0)) return FALSE;
+      return TRUE;
+    case ReplaceAnswer::NotRemoved:
+      SetLastError(ERROR_UNABLE_TO_REMOVE_REPLACED);
+      return FALSE;
+    case ReplaceAnswer::NotMovedKeptNames:  // with a backup name: both keep their names
+      SetLastError(ERROR_UNABLE_TO_MOVE_REPLACEMENT);
+      return FALSE;
+    case ReplaceAnswer::NotMovedOldGone:  // as without a backup name: the old file is gone
+      DeleteFileW(replaced);
+      SetLastError(ERROR_UNABLE_TO_MOVE_REPLACEMENT);
+      return FALSE;
+    case ReplaceAnswer::NotMoved2:  // the old file only under the backup name
+      MoveFileExW(replaced, backup, 0);
+      SetLastError(ERROR_UNABLE_TO_MOVE_REPLACEMENT_2);
+      return FALSE;
+  }
+  return FALSE;
+}
+
+}  // namespace
+
+// Every answer of the platform's replace leaves a whole version under the
+// target's name, and the copy stays wherever it may be the only new one.
+TEST(FileOps, EveryAnswerOfTheReplaceKeepsAVersionUnderTheName) {
+  struct Case {
+    ReplaceAnswer answer;
+    bool copied;
+    const char* target;  // what the target holds afterwards
+    size_t temporaries;  // copies left under a temporary name
+  };
+  const Case cases[] = {
+      {ReplaceAnswer::Done, true, "new bytes", 0},
+      {ReplaceAnswer::NotRemoved, false, "old target", 0},
+      {ReplaceAnswer::NotMovedKeptNames, false, "old target", 1},
+      {ReplaceAnswer::NotMovedOldGone, true, "new bytes", 0},
+      {ReplaceAnswer::NotMoved2, false, "old target", 1},
+  };
+  setReplaceMethod(ReplaceMethod::Platform);
+  setReplaceFileFunction(fakeReplaceFile);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.answer));
+    replaceAnswer = c.answer;
+    TempFolder temp;
+    writeFile(temp / L"src\\a.txt", "new bytes");
+    writeFile(temp / L"dst\\a.txt", "old target");
+    SetFileAttributesW((temp / L"dst\\a.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(copyFileSafely(temp / L"src\\a.txt", L"\\\\?\\" + temp.path() + L"\\dst\\a.txt"),
+              c.copied);
+    EXPECT_EQ(readFile(temp / L"dst\\a.txt"), c.target);
+    // The old file keeps its read-only attribute; the copy carries the source's.
+    EXPECT_EQ((GetFileAttributesW((temp / L"dst\\a.txt").c_str()) & FILE_ATTRIBUTE_READONLY) != 0,
+              !c.copied);
+    std::vector<std::wstring> names = listFolder(temp / L"dst");
+    ASSERT_EQ(names.size(), 1 + c.temporaries);
+    for (const std::wstring& name : names)
+      if (name != L"a.txt") {
+        EXPECT_TRUE(isTemporaryName(name)) << name;
+        EXPECT_EQ(readFile(temp / (L"dst\\" + name)), "new bytes");
+      }
+    SetFileAttributesW((temp / L"dst\\a.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+  }
+  setReplaceFileFunction(nullptr);
+  setReplaceMethod(ReplaceMethod::Automatic);
+}
+
+// A temporary this process is writing cannot be taken away by a cleanup,
+// which removes only what nobody holds; it is hidden while it is written.
+TEST(FileOps, ALiveTemporaryRefusesItsRemoval) {
+  TempFolder temp;
+  makeFolders(temp / L"dst");
+  std::wstring folder = L"\\\\?\\" + temp.path() + L"\\dst";
+  Temporary live = Temporary::create(folder);
+  ASSERT_TRUE(live);
+  EXPECT_TRUE(GetFileAttributesW(live.path().c_str()) & FILE_ATTRIBUTE_HIDDEN);
+  std::wstring dead = newTemporaryPath(folder);
+  writeFile(dead, "left by a run that was killed");
+  struct Lines : LogSink {
+    std::vector<std::wstring> messages;
+    void write(const wchar_t*, std::wstring message) override { messages.push_back(message); }
+  } lines;
+  EXPECT_EQ(removeDeadTemporaries(folder, lines), 1);
+  EXPECT_EQ(lines.messages, std::vector<std::wstring>{formatText(texts::kDeadTemporaryRemoved,
+                                                                 plainPathOf(dead).c_str())});
+  EXPECT_TRUE(fileExists(live.path()));
+  EXPECT_FALSE(fileExists(dead));
+  std::wstring path = live.path();
+  live = Temporary();  // this run lets go of it: it goes
+  EXPECT_FALSE(fileExists(path));
+  EXPECT_EQ(listFolder(temp / L"dst"), std::vector<std::wstring>{});
 }

@@ -256,7 +256,8 @@ TEST(Merge, LargeNodeEqualsOneAtATimeInsertion) {
 }
 
 // A 32-bit process has to hold a million entries: each costs its name and
-// a fixed record (of pointers, so a 64-bit test build pays more for them).
+// a fixed record (of pointers, so a 64-bit test build pays more for them),
+// which carries the winner's size and last-write time besides its own.
 TEST(Merge, MillionEntriesCostTheirNameAndAFewWords) {
   long long before = heapInUse;
   heapPeak = before;
@@ -288,7 +289,7 @@ TEST(Merge, MillionEntriesCostTheirNameAndAFewWords) {
       "1,000,000 entries: %lld bytes on the heap, %.1f bytes each besides the name"
       " (peak %.1f)\n",
       used, perEntry, peakPerEntry);
-  EXPECT_LT(perEntry, sizeof(void*) == 4 ? 40.0 : 56.0);
+  EXPECT_LT(perEntry, sizeof(void*) == 4 ? 48.0 : 56.0);
 }
 
 // ---- Scanning real folders ------------------------------------------------

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <new>
@@ -9,6 +10,7 @@
 #include "base/texts.h"
 #include "engine/file_ops.h"
 #include "engine/folder_tree.h"
+#include "engine/temporary_file.h"
 #include "engine/transfer.h"
 #include "support/log_capture.h"
 #include "support/test_files.h"
@@ -285,39 +287,67 @@ TEST_F(Transfer, DestinationFormsAreNormalised) {
   }
 }
 
-// Temporaries: a scan never gathers one; the transfer removes those of
-// processes that have ended from every existing folder it works in, keeps
-// those of live ones, and leaves none of its own.
-TEST_F(Transfer, TemporariesOfDeadRunsGoAndAreNeverGathered) {
-  FILETIME created, exited, kernel, user;
-  GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-  DWORD second = static_cast<DWORD>(toTicks(created) / 10000000);
-  std::wstring live = formatText(L"~ostrelle-%lx-%lx-7.tmp", GetCurrentProcessId(), second);
-  std::wstring reused = formatText(L"~ostrelle-%lx-%lx-7.tmp", GetCurrentProcessId(), second + 1);
+// Temporaries: only a name of the exact form a run makes counts as one.
+// The scan leaves those out and gathers names that merely look alike; the
+// transfer removes, from every folder it works in that was there before,
+// those that nobody holds open (one notice line each), and leaves what a
+// live run holds, users' files of similar names and every folder alone.
+TEST_F(Transfer, OnlyTemporariesNobodyHoldsAreRemovedAndNoneIsGathered) {
+  const std::wstring dead = L"~ostrelle-part-7ffffff0-00000001-00000000.tmp",
+                     deadBelow = L"~ostrelle-part-7ffffff0-00000001-00000001.tmp",
+                     held = L"~ostrelle-part-00000001-00000002-00000003.tmp";
   writeFile(temp / L"src\\a.txt", "a");
   writeFile(temp / L"src\\~ostrelle-notes.tmp", "a user's file");
-  writeFile(temp / L"src\\~ostrelle-7ffffff0-1-9.tmp", "half a copy");
-  writeFile(temp / L"src\\~OSTRELLE-7FFFFFF0-1.TMP\\x.txt", "in a staging folder");
+  writeFile(temp / L"src\\~ostrelle-dead-beef.tmp", "a user's file too");
+  writeFile(temp / (L"src\\" + dead), "half a copy");
+  writeFile(temp / (L"src\\" + deadBelow + L"\\x.txt"), "a folder of that name is gathered");
   writeFile(temp / L"src\\sub\\b.txt", "b");
-  writeFile(temp / L"out\\~ostrelle-7ffffff0-1-0.tmp", "dead");
-  writeFile(temp / L"out\\~ostrelle-7ffffff1-2.tmp\\~ostrelle-7ffffff1-2-0.tmp", "dead staging");
-  writeFile(temp / L"out\\~ostrelle-1c-3.tmp", "older form");
-  writeFile(temp / (L"out\\" + live), "this run's own");
-  writeFile(temp / (L"out\\" + reused), "an ended process whose id was reused");
-  writeFile(temp / L"out\\sub\\~ostrelle-7ffffff0-1-1.tmp", "dead, one level down");
-  writeFile(temp / L"elsewhere\\~ostrelle-7ffffff0-1-2.tmp", "not in the destination");
+  writeFile(temp / (L"out\\" + dead), "dead");
+  writeFile(temp / (L"out\\sub\\" + deadBelow), "dead, one level down, read-only");
+  SetFileAttributesW((temp / (L"out\\sub\\" + deadBelow)).c_str(), FILE_ATTRIBUTE_READONLY);
+  writeFile(temp / (L"out\\" + held), "held by a live run");
+  writeFile(temp / L"out\\~ostrelle-dead-beef.tmp", "a user's file");
+  writeFile(temp / L"out\\~OSTRELLE-1-2.TMP\\thesis.docx", "a user's folder");
+  writeFile(temp / (L"out\\" + dead.substr(0, 37) + L"ABCD.tmp"), "capitals: not ours");
+  writeFile(temp / (L"elsewhere\\" + dead), "not in the destination");
   options.logTransfers = true;
   LogCapture log;
-  run({temp / L"src"}, temp / L"out");
-  EXPECT_EQ(listTree(temp / L"out"),
-            (Names{L"a.txt", L"sub\\b.txt", live, L"~ostrelle-notes.tmp"}));
-  EXPECT_EQ(log.lines().size(), 3u);
-  EXPECT_TRUE(fileExists(temp / L"elsewhere\\~ostrelle-7ffffff0-1-2.tmp"));
-  for (const wchar_t* name : {L"~ostrelle-1-2.tmp", L"~OSTRELLE-ab-CD-0.TMP"})
-    EXPECT_TRUE(isTemporaryName(name)) << name;
-  for (const wchar_t* name :
-       {L"~ostrelle-notes.tmp", L"~ostrelle-1.tmp", L"~ostrelle-1--2.tmp", L"~ostrelle-1-2.tmp.txt",
-        L"ostrelle-1-2.tmp", L"~ostrelle-123456789-1.tmp"})
+  {
+    LockedFile live(temp / (L"out\\" + held));
+    ASSERT_TRUE(live.locked());
+    run({temp / L"src"}, temp / L"out");
+  }
+  Names expected{L"a.txt",
+                 L"sub\\b.txt",
+                 deadBelow + L"\\x.txt",
+                 held,
+                 dead.substr(0, 37) + L"ABCD.tmp",
+                 L"~OSTRELLE-1-2.TMP\\thesis.docx",
+                 L"~ostrelle-dead-beef.tmp",
+                 L"~ostrelle-notes.tmp"};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(listTree(temp / L"out"), expected);
+  EXPECT_EQ(readFile(temp / L"out\\~ostrelle-dead-beef.tmp"), "a user's file too");
+  EXPECT_EQ(readFile(temp / L"out\\~OSTRELLE-1-2.TMP\\thesis.docx"), "a user's folder");
+  std::vector<LogLine> lines = log.lines();
+  std::vector<LogLine> removals;
+  for (const LogLine& line : lines)
+    if (line.category == texts::kCategoryNotice) removals.push_back(line);
+  expectLines(removals,
+              {{texts::kCategoryNotice,
+                formatText(texts::kDeadTemporaryRemoved, (temp / (L"out\\" + dead)).c_str())},
+               {texts::kCategoryNotice, formatText(texts::kDeadTemporaryRemoved,
+                                                   (temp / (L"out\\sub\\" + deadBelow)).c_str())}});
+  EXPECT_EQ(lines.size(), 7u);  // and five copies
+  EXPECT_TRUE(fileExists(temp / (L"elsewhere\\" + dead)));
+
+  EXPECT_TRUE(isTemporaryName(dead));
+  EXPECT_TRUE(isTemporaryName(newTemporaryPath(L"\\\\?\\C:\\x").substr(9)));
+  for (const std::wstring& name :
+       Names{L"~ostrelle-dead-beef.tmp", L"~ostrelle-1-2-3.tmp",
+             L"~OSTRELLE-PART-7FFFFFF0-00000001-00000000.TMP", dead + L".txt", dead.substr(1),
+             L"~ostrelle-part-7ffffff0-0000001-000000000.tmp",
+             L"~ostrelle-part-7ffffff0-00000001-0000000g.tmp"})
     EXPECT_FALSE(isTemporaryName(name)) << name;
 }
 
