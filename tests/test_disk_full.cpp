@@ -14,6 +14,7 @@
 #include "base/text.h"
 #include "base/texts.h"
 #include "engine/extraction_run.h"
+#include "engine/file_ops.h"
 #include "log/run_log.h"
 #include "support/log_capture.h"
 #include "support/test_files.h"
@@ -89,6 +90,7 @@ class DiskFull : public ::testing::Test {
     host.options.logTransfers = true;
   }
   void TearDown() override {
+    setFileOperationHook(nullptr);
     resetLogPaths();
     setProgramFolder(L"");
   }
@@ -174,6 +176,41 @@ TEST_F(DiskFull, MoveThatRunsOutOfSpaceKeepsTheSource) {
   EXPECT_FALSE(fileExists(out / L"big.bin")) << "a partial target was left behind";
   EXPECT_EQ(readFile(out / L"a.txt"), "a");
   EXPECT_FALSE(fileExists(data / L"src\\a.txt"));
+}
+
+// Files that do not all fit: which ones arrive must not depend on the
+// number of workers.  The big file comes first in the walk and its source is
+// slow to open, so several workers would copy the small ones past it.
+TEST_F(DiskFull, WhatFitsDoesNotDependOnTheWorkers) {
+  writeFile(data / L"src\\a-big.bin", pattern('b', 2560 * 1024), ticksAt(0));
+  for (int i = 0; i < 16; ++i)
+    writeFile(data / formatText(L"src\\b-%02d.bin", i), pattern('s', 150 * 1024), ticksAt(0));
+  host.options.sources = {data / L"src"};
+  setFileOperationHook([](const wchar_t* operation, const std::wstring& path) {
+    if (std::wstring(operation) == L"read" && path.find(L"a-big.bin") != std::wstring::npos)
+      Sleep(300);
+  });
+  std::vector<std::wstring> files[2];
+  Lines lines[2];
+  for (unsigned workers : {1u, 4u}) {
+    DiskFolder out(disk);
+    ASSERT_LT(freeBytes(out.path()), 4500u * 1024) << "the small disk is larger than planned";
+    host.options.destination = out.path();
+    host.options.workers = workers;
+    Lines got = run();
+    for (std::wstring& line : got) {
+      size_t at = line.find(out.path());
+      if (at != std::wstring::npos) line.replace(at, out.path().size(), L"OUT");
+    }
+    files[workers > 1] = listFolder(out.path());
+    lines[workers > 1] = got;
+  }
+  setFileOperationHook(nullptr);
+  EXPECT_EQ(files[1], files[0]);
+  EXPECT_EQ(lines[1], lines[0]);
+  ASSERT_FALSE(files[0].empty());
+  EXPECT_EQ(files[0].front(), L"a-big.bin");  // the walk's order decides
+  EXPECT_LT(files[0].size(), 17u);
 }
 
 // The run log itself lives on the full disk: its lines cannot be written,
