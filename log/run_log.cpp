@@ -1,5 +1,7 @@
 #include "log/run_log.h"
 
+#include <cwchar>
+
 #include "base/handles.h"
 #include "base/program_folder.h"
 #include "base/run_state.h"
@@ -13,10 +15,10 @@ std::wstring logFolderPath;
 std::wstring lastLogFile;
 
 // The open log of the current run.  Lines collect in `pending` and reach
-// the file in large writes: error lines at once, the others within half a
-// second (a flusher thread writes out what waits), so a run that is killed
-// leaves a log that holds everything up to a moment before; closeRunLog
-// writes out the rest.  Every access to these goes through logLock().
+// the file in large writes: error, copy and move lines at once, the others
+// within half a second (a flusher thread writes out what waits), so a run
+// that is killed leaves a log that holds everything up to a moment before;
+// closeRunLog writes out the rest.  Every access to these goes through logLock().
 FileHandle logFile;
 std::string pending;
 constexpr size_t kFlushThreshold = 64 * 1024;
@@ -213,12 +215,17 @@ void writeSettingsHeader(const RunOptions& options) {
 void writeLogLine(const wchar_t* category, const std::wstring& message) {
   // Only the category's first character decides: U+30A8 begins "エラー".
   bool error = category && category[0] == L'\x30A8';
+  // Error lines, and the record of every file copied or moved (a moved file
+  // has left its source), go to the system at once: a process that is
+  // killed loses nothing it has handed over.
+  bool now = error || (category && (wcscmp(category, texts::kCategoryCopied) == 0 ||
+                                    wcscmp(category, texts::kCategoryMoved) == 0));
   {
     ScopedLock lock(logLock());
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    writeText(formatEventLine(now, category, message));
-    if (error) flushPending();
+    SYSTEMTIME time;
+    GetLocalTime(&time);
+    writeText(formatEventLine(time, category, message));
+    if (now) flushPending();
   }
   if (error) runState.errorLogged = true;
 }

@@ -9,7 +9,13 @@
 //       killed destination as a source never gathers one;
 //   (c) in move mode every file is whole in its source or at its target;
 //   (d) the log on disk holds the header and its lines up to about a second
-//       before the kill, each line whole; error lines reach it at once.
+//       before the kill, each line whole; error, copy and move lines reach
+//       it at once, so every file placed before the kill has its line once
+//       its turn in the log's order had come, but for at most one per worker
+//       caught between placing the file and writing the line.
+// Every other copy case runs beside a companion: another process that runs
+// into the same destination at the same time, with names of its own, is not
+// killed and must finish as if it were alone.
 // A normal run over the same destination then leaves exactly what an uncut
 // run leaves.  The child runs at a fraction of its speed (its threads are
 // held for most of every 240 ms), so that a run of modest data lasts a few
@@ -29,9 +35,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwctype>
 #include <map>
 #include <random>
 #include <regex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -42,6 +50,7 @@
 #include "base/text.h"
 #include "base/texts.h"
 #include "engine/extraction_run.h"
+#include "engine/work_pool.h"
 #include "log/run_log.h"
 #include "support/log_capture.h"
 #include "support/test_files.h"
@@ -101,6 +110,7 @@ struct Case {
   uint64_t seed = 0;
   int index = 0;
   bool move = false, crossVolume = false, keepTimes = false, logTransfers = false;
+  bool companion = false;  // runs beside another case, into its destination
   std::wstring folder, other, destination;
   std::vector<FileCopy> copies;                 // every source file but the locked one
   FileCopy locked;                              // held open by the parent during the runs
@@ -127,12 +137,17 @@ struct Case {
 // Three sources of 20-32 files of 0.2-6 MB from one pool of 40 names, with
 // distinct last-write times; old targets for some names in the destination;
 // "new\deep" exists only in the sources.
-Case makeCase(uint64_t seed, int index, const std::wstring& folder, const std::wstring& other) {
+// A companion (`companionOf`) has names of its own with a "c-" prefix and
+// runs into the destination of the case it accompanies.
+Case makeCase(uint64_t seed, int index, const std::wstring& folder, const std::wstring& other,
+              const std::wstring& destination = L"") {
   std::mt19937_64 rng(seed * 1000003 + index);
+  const std::wstring prefix = destination.empty() ? L"" : L"c-";
   auto below = [&](uint64_t n) { return static_cast<uint32_t>(rng() % n); };
   Case c;
   c.seed = seed;
   c.index = index;
+  c.companion = !destination.empty();
   c.folder = folder;
   c.other = other;
   c.move = index % 2 == 1;
@@ -140,11 +155,13 @@ Case makeCase(uint64_t seed, int index, const std::wstring& folder, const std::w
   c.keepTimes = below(2) == 0;
   c.logTransfers = below(4) != 0;
   // Named after the case folder, which is unique, so parent and child agree.
-  c.destination = c.crossVolume ? other + folder.substr(folder.find_last_of(L'\\')) + L"-out"
-                                : folder + L"\\out";
+  c.destination = !destination.empty() ? destination
+                  : c.crossVolume      ? other + folder.substr(folder.find_last_of(L'\\')) + L"-out"
+                                       : folder + L"\\out";
   const wchar_t* folders[] = {L"", L"docs\\", L"docs\\old\\", L"img\\", L"new\\deep\\"};
   std::vector<std::wstring> pool;
-  for (int n = 0; n < 40; ++n) pool.push_back(formatText(L"%sf%02d.bin", folders[n % 5], n));
+  for (int n = 0; n < 40; ++n)
+    pool.push_back(formatText(L"%s%sf%02d.bin", folders[n % 5], prefix.c_str(), n));
   for (int s = 0; s < 3; ++s) {
     std::shuffle(pool.begin(), pool.end(), rng);
     for (uint32_t n = 20 + below(13); n-- > 0;) {
@@ -165,7 +182,7 @@ Case makeCase(uint64_t seed, int index, const std::wstring& folder, const std::w
   for (const auto& [rel, w] : c.winners)
     if (rel.rfind(L"new\\", 0) != 0 && below(5) == 0)
       c.oldTargets[rel] = {-1, rel, 900000 + w.id, 50 * 1024 + below(400 * 1024), ticksAt(w.id)};
-  c.locked = {1, L"img\\held.bin", 999999, 1024 * 1024, ticksAt(20000)};
+  c.locked = {1, L"img\\" + prefix + L"held.bin", 999999, 1024 * 1024, ticksAt(20000)};
   for (const auto& [rel, w] : c.winners)
     c.expected[rel] = c.move && c.oldTargets.count(rel) ? c.oldTargets[rel] : w;
   return c;
@@ -313,8 +330,9 @@ struct ChildRun {
   double lived = -1;  // seconds from the start of the run to the kill
 };
 
-ChildRun runChild(const Case& c, double killAfter) {
-  ChildRun r;
+// Starts a child process that runs case `c` once; its output goes to
+// "child-output.txt" in the case's folder.
+KernelHandle startChild(const Case& c) {
   wchar_t exe[MAX_PATH + 1] = {};
   GetModuleFileNameW(nullptr, exe, MAX_PATH);
   std::wstring command = L"\"" + std::wstring(exe) + L"\" --gtest_filter=KilledRuns.Child";
@@ -327,14 +345,22 @@ ChildRun runChild(const Case& c, double killAfter) {
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdOutput = startup.hStdError = output.get();
   PROCESS_INFORMATION process = {};
-  std::wstring name =
-      std::to_wstring(c.seed) + L"|" + std::to_wstring(c.index) + L"|" + c.other + L"|" + c.folder;
+  std::wstring name = std::to_wstring(c.seed) + L"|" + std::to_wstring(c.index) + L"|" + c.other +
+                      L"|" + c.folder + L"|" + (c.companion ? c.destination : L"");
   SetEnvironmentVariableW(kChildVariable, name.c_str());
-  r.started = CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                             nullptr, nullptr, &startup, &process) != FALSE;
+  bool started = CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                                nullptr, nullptr, &startup, &process) != FALSE;
   SetEnvironmentVariableW(kChildVariable, nullptr);
+  if (!started) return KernelHandle();
+  CloseHandle(process.hThread);
+  return KernelHandle(process.hProcess);
+}
+
+ChildRun runChild(const Case& c, double killAfter) {
+  ChildRun r;
+  KernelHandle child = startChild(c);
+  r.started = static_cast<bool>(child);
   if (!r.started) return r;
-  KernelHandle child(process.hProcess), thread(process.hThread);
   // The delay counts from the start of the run, not of the process, whose
   // start-up time varies a lot under Wine.
   std::wstring marker = c.folder + L"\\started";
@@ -433,6 +459,23 @@ uint64_t envNumber(const char* name, uint64_t fallback) {
   return text && *text ? std::strtoull(text, nullptr, 10) : fallback;
 }
 
+// Whether the transfer's walk reaches the file `a` before `b` (relative
+// paths of ASCII names): folder by folder, a folder's files by name, then
+// its subfolders by name.
+bool walksBefore(const std::wstring& a, const std::wstring& b) {
+  size_t at = 0;
+  for (;;) {
+    size_t endA = a.find(L'\\', at), endB = b.find(L'\\', at);
+    bool fileA = endA == std::wstring::npos, fileB = endB == std::wstring::npos;
+    if (fileA != fileB) return fileA;  // a folder's files come before its subfolders
+    std::wstring nameA = a.substr(at, endA - at), nameB = b.substr(at, endB - at);
+    for (std::wstring* name : {&nameA, &nameB})
+      for (wchar_t& ch : *name) ch = static_cast<wchar_t>(towlower(ch));
+    if (nameA != nameB || fileA) return nameA < nameB;
+    at = endA + 1;
+  }
+}
+
 const char* const kProperties[][2] = {
     {"a", "a file under its real name in the destination is not whole"},
     {"b-left", "temporaries stay in the destination after the next run"},
@@ -443,6 +486,8 @@ const char* const kProperties[][2] = {
     {"d-error", "the locked file's error line is missing once the transfer has begun"},
     {"d-fresh", "the newest log line is more than 1.5 s old at the kill"},
     {"d-targets", "a copy or move line names a target that is not whole"},
+    {"d-placed", "more files placed whose turn in the log had come lack their line than workers"},
+    {"companion", "a run beside the killed one, into the same destination, was disturbed"},
     {"rerun", "after a normal run the destination differs from an uncut run's"},
 };
 
@@ -453,13 +498,13 @@ TEST(KilledRuns, Child) {
   wchar_t buffer[1024];
   DWORD n = GetEnvironmentVariableW(kChildVariable, buffer, 1024);
   if (n == 0 || n >= 1024) GTEST_SKIP() << "only the kill test starts this, as a child process";
-  // "<seed>|<case index>|<other volume>|<case folder>"
+  // "<seed>|<case index>|<other volume>|<case folder>|<a companion's destination>"
   std::vector<std::wstring> parts;
   std::wstring text(buffer, n);
   for (size_t at = 0, end; at <= text.size(); at = end + 1)
     parts.push_back(text.substr(at, (end = std::min(text.find(L'|', at), text.size())) - at));
-  ASSERT_EQ(parts.size(), 4u);
-  Case c = makeCase(std::stoull(parts[0]), std::stoi(parts[1]), parts[3], parts[2]);
+  ASSERT_EQ(parts.size(), 5u);
+  Case c = makeCase(std::stoull(parts[0]), std::stoi(parts[1]), parts[3], parts[2], parts[4]);
   std::atomic<bool> done{false};
   int slowdown = static_cast<int>(envNumber("OSTRELLE_KILL_SLOWDOWN", 30));
   std::thread slow(throttle, slowdown, std::cref(done));
@@ -497,14 +542,46 @@ TEST(KilledRuns, LeaveWholeFilesNoTemporariesAndTheirLog) {
     double span = t.open + t.scan + t.work * c.bytes / t.bytes;
     double from = k % 3 == 0 ? 0 : t.open + t.scan;
     double delay = from + (rng() % 10001) / 10000.0 * (span - from);
+    // Every other copy case has a companion: another run into the same
+    // destination, of names of its own, that is not killed and must finish
+    // as if it were alone.
+    const bool withCompanion = !c.move && k % 4 == 2;
+    TempFolder companionFolder;
+    Case companion;
+    if (withCompanion) {
+      companion = makeCase(seed, k, companionFolder.path(), other, c.destination);
+      writeCase(companion);
+    }
+    const std::map<std::wstring, FileCopy> ownWinners = c.winners;
     LockedFile lock(c.source(1) + L"\\" + c.locked.rel);
     ASSERT_TRUE(lock.locked());
+    LockedFile companionLock(companion.source(1) + L"\\" + companion.locked.rel);
+    KernelHandle companionRun;
+    if (withCompanion) companionRun = startChild(companion);
     ChildRun r = runChild(c, delay);
     ASSERT_TRUE(r.started) << "the child process could not be started";
+    std::map<std::string, std::string> problems;
+    if (withCompanion) {
+      bool ended = companionRun && WaitForSingleObject(companionRun.get(), 300000) == WAIT_OBJECT_0;
+      if (companionRun && !ended) TerminateProcess(companionRun.get(), 9);
+      LogFacts companionLog = readNewestLog(companion.program(), companion.options());
+      std::string trouble = ended ? "" : "it did not end";
+      if (ended && (!companionLog.has(texts::kRunFinished) || !companionLog.damage.empty()))
+        trouble = "its log is not whole";
+      for (const LogLine& l : companionLog.lines)
+        if (l.category == texts::kCategoryError && l.message != lockedLine(companion))
+          trouble = toUtf8(l.message);
+      for (const auto& [rel, w] : companion.winners)
+        if (!w.wholeAt(c.destination + L"\\" + rel)) trouble = toUtf8(rel) + " is not whole";
+      if (!trouble.empty()) problems["companion"] = trouble;
+      // From here on its files are the case's own.
+      c.winners.insert(companion.winners.begin(), companion.winners.end());
+      c.expected.insert(companion.expected.begin(), companion.expected.end());
+      c.oldTargets.insert(companion.oldTargets.begin(), companion.oldTargets.end());
+    }
     std::map<std::wstring, uint64_t> files = realFiles(c.destination);
     std::vector<std::wstring> temporaries = temporariesUnder(c.destination);
     LogFacts log = readNewestLog(c.program(), c.options());
-    std::map<std::string, std::string> problems;
     auto whole = [&](const std::wstring& rel, const FileCopy& f) {
       return files.count(rel) && files[rel] == f.size && f.wholeAt(c.destination + L"\\" + rel);
     };
@@ -545,7 +622,15 @@ TEST(KilledRuns, LeaveWholeFilesNoTemporariesAndTheirLog) {
         problems["d-fresh"] = toUtf8(
             formatText(L"newest line %.1f s old, transfer running %.1f s", age, transferring));
     }
+    std::set<std::wstring> lined;  // files of the transfer with a line: transferred or failed
     for (const LogLine& l : log.lines) {
+      if (l.category == texts::kCategoryError) {
+        for (int s = 0; s < 3; ++s) {
+          std::wstring source = c.source(s) + L"\\";
+          size_t at = l.message.find(source);
+          if (at != std::wstring::npos) lined.insert(l.message.substr(at + source.size()));
+        }
+      }
       if (l.category != texts::kCategoryCopied && l.category != texts::kCategoryMoved) continue;
       size_t from = l.message.find(L"」から「"), to = l.message.rfind(L"」へ");
       std::wstring target = from < to && to != std::wstring::npos
@@ -555,6 +640,24 @@ TEST(KilledRuns, LeaveWholeFilesNoTemporariesAndTheirLog) {
       if (target.compare(0, c.destination.size() + 1, c.destination + L"\\") != 0 ||
           !c.winners.count(rel) || !whole(rel, c.winners[rel]))
         problems["d-targets"] = toUtf8(target) + " is not whole";
+      lined.insert(rel);
+    }
+    // Every file placed has its line once its turn in the log's order has
+    // come (each file before it in the walk has ended: placed or failed),
+    // but for those between placing and writing, at most one per worker.
+    if (c.logTransfers && !r.endedByItself) {
+      std::vector<std::wstring> order;
+      for (const auto& [rel, w] : ownWinners) order.push_back(rel);
+      std::sort(order.begin(), order.end(), walksBefore);
+      size_t unlogged = 0;
+      std::wstring first;
+      for (const std::wstring& rel : order) {
+        bool placed = whole(rel, ownWinners.at(rel));
+        if (!placed && !lined.count(rel)) break;  // not ended: the lines after it wait
+        if (placed && !lined.count(rel) && unlogged++ == 0) first = rel;
+      }
+      if (unlogged > workersFor(c.options()))
+        problems["d-placed"] = std::to_string(unlogged) + " files from " + toUtf8(first);
     }
 
     // (b): a run that scans the killed destination.  A newer one-byte file
