@@ -8,8 +8,9 @@
 
 // The program is its main window: it ends when the window closes.
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-  hardenProcess(findDllSearchFunctions());  // before anything loads a DLL by name
-  InitCommonControls();                     // the manifest asks for the version 6 controls
+  // First, before anything loads a DLL by name.
+  hardenProcess(findDllSearchFunctions());
+  InitCommonControls();  // the manifest asks for the version 6 controls
   showMainWindow(instance);
   return 0;
 }
