@@ -24,18 +24,13 @@ DllSearchFunctions findDllSearchFunctions() {
   return functions;
 }
 
-ProcessHardening hardenProcess(const DllSearchFunctions& functions) {
-  ProcessHardening done;
+void hardenProcess(const DllSearchFunctions& functions) {
   // An empty folder takes the current folder out of the search order.
-  if (functions.setDllDirectory) done.currentFolderDropped = functions.setDllDirectory(L"") != 0;
-  if (functions.setDefaultDllDirectories) {
-    done.onlySystemFolder = functions.setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) != 0;
-    // The current folder is not in that search either.
-    done.currentFolderDropped = done.currentFolderDropped || done.onlySystemFolder;
-  }
+  if (functions.setDllDirectory) functions.setDllDirectory(L"");
+  if (functions.setDefaultDllDirectories)
+    functions.setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   // SetErrorMode replaces the mode and returns the former one; XP has no
   // GetErrorMode to read it first.
   const UINT former = SetErrorMode(SEM_FAILCRITICALERRORS);
   SetErrorMode(former | SEM_FAILCRITICALERRORS);
-  return done;
 }

@@ -14,12 +14,6 @@ struct DllSearchFunctions {
 // Both functions as kernel32 of this Windows has them.
 DllSearchFunctions findDllSearchFunctions();
 
-// What hardenProcess changed.
-struct ProcessHardening {
-  bool currentFolderDropped = false;  // no DLL is taken from the current folder
-  bool onlySystemFolder = false;      // DLLs loaded by name come from System32 only
-};
-
 // Drops the current folder from the DLL search and, where Windows can, limits
 // the search of every later load by name to System32, so a DLL planted beside
 // the program (a Downloads folder) is not taken for a system one.  Where
@@ -27,4 +21,4 @@ struct ProcessHardening {
 // in the search, as Windows has it.  Also makes errors of a drive without a
 // medium (an empty card reader) come back to the caller instead of a system
 // message box, keeping the other error-mode bits the process was given.
-ProcessHardening hardenProcess(const DllSearchFunctions& functions);
+void hardenProcess(const DllSearchFunctions& functions);
