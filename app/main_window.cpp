@@ -5,6 +5,7 @@
 #include "app/about_box.h"
 #include "app/folder_inputs.h"
 #include "app/taskbar_progress.h"
+#include "base/handles.h"
 #include "base/program_folder.h"
 #include "base/run_state.h"
 #include "base/texts.h"
@@ -24,8 +25,9 @@ struct MainWindowState {
   MainWindowHost host;
   DestinationHistory history;
   TaskbarProgress taskbar;
-  bool comInitialised = false;  // by the taskbar, on this thread
-  unsigned workers = 0;         // from the settings file; no control shows it
+  IconHandle bigIcon, smallIcon;  // the window's own, set in its title bar
+  bool comInitialised = false;    // by the taskbar, on this thread
+  unsigned workers = 0;           // from the settings file; no control shows it
 };
 
 // The taskbar button follows a run from a timer, a few times a second,
@@ -78,11 +80,22 @@ HANDLE startRunThread(LPTHREAD_START_ROUTINE procedure, LPVOID parameter) {
   return CreateThread(nullptr, 0, procedure, parameter, 0, nullptr);
 }
 
+// The program's icon drawn at the size the system gives the metrics, which
+// grows with the display's scaling, from the image made for that size.
+HICON loadAppIcon(int widthMetric, int heightMetric) {
+  return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
+                                       GetSystemMetrics(widthMetric),
+                                       GetSystemMetrics(heightMetric), 0));
+}
+
 void onInitDialog(HWND window) {
-  auto icon = static_cast<HICON>(
-      LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, 0, 0, LR_SHARED));
-  if (icon) SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
-  SetWindowLongPtrW(window, DWLP_USER, reinterpret_cast<LONG_PTR>(new MainWindowState(window)));
+  auto* state = new MainWindowState(window);
+  SetWindowLongPtrW(window, DWLP_USER, reinterpret_cast<LONG_PTR>(state));
+  // Alt+Tab and the taskbar show the big icon, the title bar the small one.
+  state->bigIcon.reset(loadAppIcon(SM_CXICON, SM_CYICON));
+  state->smallIcon.reset(loadAppIcon(SM_CXSMICON, SM_CYSMICON));
+  SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(state->bigIcon.get()));
+  SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(state->smallIcon.get()));
   initMainWindow(window);
 }
 

@@ -54,10 +54,17 @@ struct GdiObjectTraits {  // fonts, brushes, bitmaps
   static void close(Handle h) { DeleteObject(h); }
 };
 
+struct IconTraits {  // LoadImageW without LR_SHARED
+  using Handle = HICON;
+  static Handle invalid() { return nullptr; }
+  static void close(Handle h) { DestroyIcon(h); }
+};
+
 using FileHandle = UniqueHandle<FileHandleTraits>;
 using FindHandle = UniqueHandle<FindHandleTraits>;
 using KernelHandle = UniqueHandle<KernelHandleTraits>;
 using GdiObject = UniqueHandle<GdiObjectTraits>;
+using IconHandle = UniqueHandle<IconTraits>;
 
 // Selects an object into a DC for the scope's lifetime.
 class ScopedSelectObject {

@@ -5,7 +5,8 @@
 
 Only the standard library is used, and the output is the same on every run.
 
-app.ico   (resource 101): 256 (PNG-compressed), 48, 32 and 16 px, 32-bit.
+app.ico   (resource 101): 256 (PNG-compressed), 64, 48, 40, 32, 24, 20 and 16 px,
+          32-bit: the sizes Windows asks for at 100 to 200 % scaling.
 about.ico (resource 102): one 128 px 32-bit image.
 
 The picture: three file cards of different ages fall into one tray, and the
@@ -195,7 +196,7 @@ def ico(images):
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     app = [(256, png(256, render(256)))]
-    app += [(s, dib(s, render(s))) for s in (48, 32, 16)]
+    app += [(s, dib(s, render(s))) for s in (64, 48, 40, 32, 24, 20, 16)]
     with open(os.path.join(here, "app.ico"), "wb") as f:
         f.write(ico(app))
     # The About picture keeps a border, so that a dialog smaller than

@@ -14,7 +14,7 @@ fi
 for p in g++-mingw-w64-i686-posix binutils-mingw-w64-i686 g++-mingw-w64-x86-64-posix \
          binutils-mingw-w64-x86-64 cmake make googletest wine wine32:i386 wine64 \
          xvfb xauth fonts-vlgothic fonts-wine imagemagick x11-utils python3 \
-         libfuse3-dev fuse3 pkg-config; do
+         libfuse3-dev fuse3 pkg-config zip; do
   have "$p" || need+=("$p")
 done
 

@@ -64,4 +64,10 @@ status=0
 ctest --output-on-failure "$@" || status=$?
 # The 32-bit program must start on Windows XP SP3: it may import only what XP has.
 "$root/scripts/check-xp-imports.sh" "$xp_exe" || status=1
+# Each program keeps its hardening, manifest, Japanese resources and version.
+programs=("$xp_exe")
+if [ "$OSTRELLE_ARCH" = x86_64 ]; then programs+=("$build/Ostrelle64.exe"); fi
+for program in "${programs[@]}"; do
+  "$root/scripts/check-exe.sh" "$program" || status=1
+done
 exit "$status"

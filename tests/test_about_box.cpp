@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cwctype>
 #include <string>
 #include <utility>
 #include <vector>
@@ -312,7 +313,8 @@ TEST(Resources, IconsAtEverySize) {
   struct Case {
     int id, size;
   };
-  for (Case c : {Case{IDI_APP, 256}, Case{IDI_APP, 48}, Case{IDI_APP, 32}, Case{IDI_APP, 16},
+  for (Case c : {Case{IDI_APP, 256}, Case{IDI_APP, 64}, Case{IDI_APP, 48}, Case{IDI_APP, 40},
+                 Case{IDI_APP, 32}, Case{IDI_APP, 24}, Case{IDI_APP, 20}, Case{IDI_APP, 16},
                  Case{IDI_ABOUT, 128}}) {
     SCOPED_TRACE(c.id * 1000 + c.size);
     HICON icon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(c.id),
@@ -329,11 +331,27 @@ TEST(Resources, IconsAtEverySize) {
     DeleteObject(info.hbmMask);
     DestroyIcon(icon);
   }
-  // The group of 101 lists exactly the four images.
-  HRSRC group = FindResourceW(nullptr, MAKEINTRESOURCEW(IDI_APP), MAKEINTRESOURCEW(14));
+  // The group of 101 lists exactly the eight images, each tagged Japanese
+  // as every resource is.
+  HRSRC group = FindResourceExW(nullptr, MAKEINTRESOURCEW(14), MAKEINTRESOURCEW(IDI_APP),
+                                MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT));
   ASSERT_TRUE(group);
   const WORD* header = static_cast<const WORD*>(LockResource(LoadResource(nullptr, group)));
-  EXPECT_EQ(header[2], 4);
+  EXPECT_EQ(header[2], 8);
+}
+
+// The manifest, tagged Japanese and for any processor, reaches the loader:
+// the common controls come from the side-by-side store (version 6), not from
+// System32 (version 5).
+TEST(Resources, ManifestBringsTheVersion6Controls) {
+  HMODULE controls = LoadLibraryW(L"comctl32.dll");
+  ASSERT_TRUE(controls);
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(controls, path, MAX_PATH);
+  FreeLibrary(controls);
+  std::wstring file = path;
+  for (wchar_t& c : file) c = static_cast<wchar_t>(towlower(c));
+  EXPECT_NE(file.find(L"\\winsxs\\"), std::wstring::npos) << path;
 }
 
 // The version resource: numbers 1.0.1.0, strings in a Japanese UTF-16 block.
@@ -368,6 +386,6 @@ TEST(Resources, VersionInformation) {
   EXPECT_EQ(value(L"ProductName"), L"Ostrelle");
   EXPECT_EQ(value(L"ProductVersion"), L"1.01");
   EXPECT_EQ(value(L"FileVersion"), L"1.01");
-  EXPECT_EQ(value(L"OriginalFilename"), L"Ostrelle.exe");
+  EXPECT_EQ(value(L"OriginalFilename"), sizeof(void*) == 8 ? L"Ostrelle64.exe" : L"Ostrelle.exe");
   EXPECT_EQ(value(L"FileDescription"), L"Ostrelle - 最新ファイル抽出ツール");
 }

@@ -11,6 +11,7 @@
 #include <iterator>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 #include "app/main_window.h"
 #include "app/taskbar_progress.h"
@@ -147,10 +148,18 @@ TEST(MainWindow, OpensCentredWithoutDefaultButtonAndFocusInTheDestination) {
   EXPECT_TRUE(style & WS_MINIMIZEBOX);
   EXPECT_FALSE(style & (WS_MAXIMIZEBOX | WS_THICKFRAME));
   EXPECT_EQ(GetWindow(window, GW_OWNER), nullptr);
-  HANDLE icon =
-      LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, 0, 0, LR_SHARED);
-  ASSERT_TRUE(icon);
-  EXPECT_EQ(SendMessageW(window, WM_GETICON, ICON_SMALL, 0), reinterpret_cast<LRESULT>(icon));
+  // Both icons, each at the size the system draws it.
+  for (auto [kind, metric] : {std::pair{ICON_BIG, SM_CXICON}, std::pair{ICON_SMALL, SM_CXSMICON}}) {
+    auto icon = reinterpret_cast<HICON>(SendMessageW(window, WM_GETICON, kind, 0));
+    ICONINFO info = {};
+    ASSERT_TRUE(icon && GetIconInfo(icon, &info)) << kind;
+    BITMAP bitmap = {};
+    GetObjectW(info.hbmColor, sizeof bitmap, &bitmap);
+    EXPECT_EQ(bitmap.bmWidth, GetSystemMetrics(metric)) << kind;
+    EXPECT_EQ(bitmap.bmBitsPixel, 32) << kind;
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+  }
   RECT client{}, size{0, 0, 300, 300};
   GetClientRect(window, &client);
   MapDialogRect(window, &size);
