@@ -28,6 +28,7 @@ struct MainWindowState {
   IconHandle bigIcon, smallIcon;  // the window's own, set in its title bar
   bool comInitialised = false;    // by the taskbar, on this thread
   unsigned workers = 0;           // from the settings file; no control shows it
+  bool previewing = false;        // the active (or last) run is a preview
 };
 
 // The taskbar button follows a run from a timer, a few times a second,
@@ -96,6 +97,7 @@ void onInitDialog(HWND window) {
   state->smallIcon.reset(loadAppIcon(SM_CXSMICON, SM_CYSMICON));
   SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(state->bigIcon.get()));
   SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(state->smallIcon.get()));
+  allowTaskbarMessage(window);
   initMainWindow(window);
 }
 
@@ -126,6 +128,7 @@ void startRunOfKind(HWND window, bool preview) {
   if (!state) return;
   runState.running = true;
   runState.cancelRequested = false;
+  state->previewing = preview;
   HANDLE thread = nullptr;
   try {
     enterBusyState(window);
@@ -371,8 +374,12 @@ void enterBusyState(HWND window) {
 void enterIdleState(HWND window) {
   for (int id : kBusyControls)
     if (id != IDC_IGNORE_HIERARCHY) EnableWindow(GetDlgItem(window, id), TRUE);
-  // The settings file decides, as saved when the run started.
-  EnableWindow(GetDlgItem(window, IDC_IGNORE_HIERARCHY), readSubfolderSetting());
+  // The settings file decides, as saved when the run started; a preview
+  // saves nothing, so after one the subfolders box does.
+  MainWindowState* state = stateOf(window);
+  bool subfolders =
+      state && state->previewing ? isChecked(window, IDC_SUBFOLDERS) : readSubfolderSetting();
+  EnableWindow(GetDlgItem(window, IDC_IGNORE_HIERARCHY), subfolders);
   SetDlgItemTextW(window, IDC_RUN, texts::kRunButtonIdle);
   SetWindowTextW(window, texts::kTitleIdle);
   // The run has ended: its progress goes from the button now, not at the

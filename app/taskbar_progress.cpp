@@ -93,6 +93,15 @@ UINT taskbarButtonCreatedMessage() {
   return message;
 }
 
+bool allowTaskbarMessage(HWND window) {
+  using FilterMessage = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
+  constexpr DWORD kAllow = 1;  // MSGFLT_ALLOW
+  auto filter = reinterpret_cast<FilterMessage>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"user32.dll"), "ChangeWindowMessageFilterEx")));
+  UINT message = taskbarButtonCreatedMessage();
+  return filter && message && filter(window, message, kAllow, nullptr);
+}
+
 std::unique_ptr<ProgressDisplay> createTaskbarDisplay(HWND window) {
   if (displayFactory) return displayFactory(window);
   ITaskbarList3* list = nullptr;

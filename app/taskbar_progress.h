@@ -57,6 +57,12 @@ class TaskbarProgress {
 // only then may its progress be set.
 UINT taskbarButtonCreatedMessage();
 
+// Lets the taskbar's message through to `window` also when the program runs
+// elevated, which otherwise filters out messages from the less privileged
+// shell (ChangeWindowMessageFilterEx, Windows 7 and later, looked up at run
+// time; false where it is missing or refuses).
+bool allowTaskbarMessage(HWND window);
+
 // The taskbar list of `window`, or null where the system has none (Windows
 // XP, a desktop without a taskbar).  On the window's thread, with COM
 // initialised there.

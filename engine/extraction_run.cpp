@@ -55,49 +55,61 @@ void extract(RunHost& host, const RunOptions& options, const RunKind& kind) {
   tree.clear();
 }
 
+// The texts the end of a run shows, made before the first run: a run that
+// ends because memory ran out must be able to show them.
+struct OutcomeTexts {
+  std::wstring caption = texts::kAppName;
+  std::wstring cancelled = texts::kOutcomeCancelled, errors = texts::kOutcomeErrors,
+               done = texts::kOutcomeDone;
+  std::wstring previewCancelled = texts::kPreviewOutcomeCancelled,
+               previewDone = texts::kPreviewOutcomeDone;
+};
+
+const OutcomeTexts& outcomeTexts() {
+  static const OutcomeTexts made;
+  return made;
+}
+
 void report(RunHost& host, bool wasCancelled, const RunKind& kind) {
+  const OutcomeTexts& t = outcomeTexts();
   if (kind.preview) {
     // A preview always offers its log: the plan is what it is for.
     if (wasCancelled)
-      host.showMessage(texts::kPreviewOutcomeCancelled, texts::kAppName, MB_OK);
-    else if (host.showMessage(texts::kPreviewOutcomeDone, texts::kAppName,
-                              MB_YESNO | MB_ICONQUESTION) == IDYES)
+      host.showMessage(t.previewCancelled, t.caption, MB_OK);
+    else if (host.showMessage(t.previewDone, t.caption, MB_YESNO | MB_ICONQUESTION) == IDYES)
       showLatestLog(host);
   } else if (wasCancelled) {
-    host.showMessage(texts::kOutcomeCancelled, texts::kAppName, MB_OK);
+    host.showMessage(t.cancelled, t.caption, MB_OK);
   } else if (runState.errorLogged) {
-    if (host.showMessage(texts::kOutcomeErrors, texts::kAppName, MB_YESNO | MB_ICONQUESTION) ==
-        IDYES)
+    if (host.showMessage(t.errors, t.caption, MB_YESNO | MB_ICONQUESTION) == IDYES)
       showLatestLog(host);
   } else {
-    host.showMessage(texts::kOutcomeDone, texts::kAppName, MB_OK);
+    host.showMessage(t.done, t.caption, MB_OK);
   }
 }
 
 void runWith(RunHost& host, const RunKind& kind) {
   try {
+    outcomeTexts();
     // The run works on a copy of the inputs taken now: entries dropped onto
     // the source list while it runs wait for the next run.
     RunOptions options = host.readOptions();
     if (openRunLog(host, options, kind.started)) {
-      bool logOpen = true;
+      bool outOfMemory = false;
       try {
         extract(host, options, kind);
       } catch (...) {
         // Out of memory while merging a huge tree: record it and end the
-        // run as stopped rather than taking the program down.
-        writeLogLine(texts::kCategoryError, texts::kErrOutOfMemory);
-        writeLogLine(texts::kCategoryNotice, kind.cancelled);
-        closeRunLog();
-        logOpen = false;
-        report(host, true, kind);
+        // run as stopped rather than taking the program down.  Nothing on
+        // this way needs memory: the lines are made in place if need be,
+        // and the outcome's texts exist already.
+        outOfMemory = true;
       }
-      if (logOpen) {
-        bool wasCancelled = cancelled();
-        writeLogLine(texts::kCategoryNotice, wasCancelled ? kind.cancelled : kind.finished);
-        closeRunLog();
-        report(host, wasCancelled, kind);
-      }
+      bool wasCancelled = outOfMemory || cancelled();
+      if (outOfMemory) writeLogLine(texts::kCategoryError, texts::kErrOutOfMemory);
+      writeLogLine(texts::kCategoryNotice, wasCancelled ? kind.cancelled : kind.finished);
+      closeRunLog();
+      report(host, wasCancelled, kind);
     }
   } catch (...) {
     // Nothing may escape the thread; the window must come back to idle.
@@ -105,7 +117,10 @@ void runWith(RunHost& host, const RunKind& kind) {
   runProgress.phase = RunPhase::Ended;
   // Fixed order: a close-waiter that sees `running` clear may end the
   // dialog at once.
-  host.enterIdleState();
+  try {
+    host.enterIdleState();
+  } catch (...) {
+  }
   runState.running = false;
 }
 

@@ -407,17 +407,27 @@ const wchar_t* FolderTree::storeName(std::wstring_view name) {
 
 void FolderTree::clear() {
   // Children are taken out of each node before it goes, so releasing never
-  // recurses deeper than one level.
+  // recurses deeper than one level.  This also runs while an allocation
+  // failure unwinds: where the list cannot grow, a subtree goes at once.
   std::vector<FolderNode> pending;
   pending.swap(root_.subfolders);
   while (!pending.empty()) {
     FolderNode node = std::move(pending.back());
     pending.pop_back();
-    std::move(node.subfolders.begin(), node.subfolders.end(), std::back_inserter(pending));
+    for (FolderNode& child : node.subfolders) {
+      try {
+        pending.push_back(std::move(child));
+      } catch (...) {
+        FolderNode subtree = std::move(child);
+      }
+    }
   }
   root_ = FolderNode();
   adopted_.clear();
-  std::deque<ScannedFolder>().swap(folders_);
+  // An empty deque still holds a block, so none is made here: clearing it
+  // keeps one, and giving that back is tried (it may need memory).
+  folders_.clear();
+  folders_.shrink_to_fit();
   std::vector<std::unique_ptr<wchar_t[]>>().swap(blocks_);
   blockUsed_ = blockSize_ = 0;
 }

@@ -212,6 +212,48 @@ void writeSettingsHeader(const RunOptions& options) {
   writeText(formatSettingsHeader(options));
 }
 
+namespace {
+
+// The event line made in fixed buffers, for when memory has run out: the
+// message is cut at 1023 characters.  Called with the lock held.
+void writeLineInPlace(const SYSTEMTIME& t, const wchar_t* category, const wchar_t* message) {
+  flushPending();
+  if (!logFile) return;
+  wchar_t line[1200];
+  int n = _snwprintf(line, 1199, texts::kEventLine, unsigned(t.wYear), unsigned(t.wMonth),
+                     unsigned(t.wDay), unsigned(t.wHour), unsigned(t.wMinute), unsigned(t.wSecond),
+                     unsigned(t.wMilliseconds), category, message);
+  if (n < 0) {  // cut short: still one whole line
+    n = 1198;
+    line[n - 1] = L'\n';
+  }
+  char utf8[4 * 1200];
+  int size = WideCharToMultiByte(CP_UTF8, 0, line, n, utf8, sizeof utf8, nullptr, nullptr);
+  char bytes[sizeof utf8 + 8];
+  int out = 0;
+  for (int i = 0; i < size; ++i) {
+    if (utf8[i] == '\n') bytes[out++] = '\r';
+    bytes[out++] = utf8[i];
+  }
+  DWORD written = 0;
+  WriteFile(logFile.get(), bytes, static_cast<DWORD>(out), &written, nullptr);
+}
+
+}  // namespace
+
+void writeLogLine(const wchar_t* category, const wchar_t* message) {
+  try {
+    writeLogLine(category, std::wstring(message));
+  } catch (...) {
+    // No memory for the text: the line is made in place.
+    ScopedLock lock(logLock());
+    SYSTEMTIME time;
+    GetLocalTime(&time);
+    writeLineInPlace(time, category, message);
+    if (category && category[0] == L'\x30A8') runState.errorLogged = true;
+  }
+}
+
 void writeLogLine(const wchar_t* category, const std::wstring& message) {
   // Only the category's first character decides: U+30A8 begins "エラー".
   bool error = category && category[0] == L'\x30A8';
@@ -224,7 +266,11 @@ void writeLogLine(const wchar_t* category, const std::wstring& message) {
     ScopedLock lock(logLock());
     SYSTEMTIME time;
     GetLocalTime(&time);
-    writeText(formatEventLine(time, category, message));
+    try {
+      writeText(formatEventLine(time, category, message));
+    } catch (...) {
+      writeLineInPlace(time, category, message.c_str());
+    }
     if (now) flushPending();
   }
   if (error) runState.errorLogged = true;

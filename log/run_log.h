@@ -20,8 +20,10 @@ bool ensureLogFolder(UserPrompt& prompt);
 // box and returns false on failure.
 bool openRunLog(UserPrompt& prompt, const RunOptions& options, const wchar_t* startLine = nullptr);
 void writeSettingsHeader(const RunOptions& options);
-// Writes one event line; an "エラー" line sets runState.errorLogged.
+// Writes one event line; an "エラー" line sets runState.errorLogged.  When
+// memory has run out the line is still written, made in fixed buffers.
 void writeLogLine(const wchar_t* category, const std::wstring& message);
+void writeLogLine(const wchar_t* category, const wchar_t* message);
 void closeRunLog();
 
 // Opens the latest run's log through the shell, or says why it cannot.

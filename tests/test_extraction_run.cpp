@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <new>
 
+#include "base/handles.h"
 #include "base/program_folder.h"
 #include "base/run_state.h"
 #include "base/text.h"
@@ -13,6 +15,20 @@
 #include "engine/file_ops.h"
 #include "log/run_log.h"
 #include "support/log_capture.h"
+
+// Every allocation of this test program can be made to fail.
+namespace {
+std::atomic<bool> allocationsFail{false};
+}
+void* operator new(size_t size) {
+  void* p = allocationsFail ? nullptr : HeapAlloc(GetProcessHeap(), 0, size ? size : 1);
+  if (!p) throw std::bad_alloc();
+  return p;
+}
+void operator delete(void* p) noexcept {
+  if (p) HeapFree(GetProcessHeap(), 0, p);
+}
+void operator delete(void* p, size_t) noexcept { operator delete(p); }
 
 namespace {
 
@@ -150,6 +166,46 @@ TEST_F(ExtractionRun, AnAllocationFailureEndsTheRunWithItsReason) {
   EXPECT_EQ(host.messages[0].text, L"抽出処理を中止しました。");
   EXPECT_EQ(host.idleCalls, 1);
   EXPECT_FALSE(runState.running);
+}
+
+// Memory that stays short while the run ends: the end line is still
+// written, the log closed (another program can open it), the outcome shown
+// and the window handed back.
+TEST_F(ExtractionRun, TheEndOfARunNeedsNoMemory) {
+  struct NoMemoryHost : TestHost {
+    std::atomic<int> outcomes{0};
+    std::atomic<UINT> outcomeType{0};
+    std::atomic<bool> logClosed{false};
+    int showMessage(const std::wstring& text, const std::wstring&, UINT type) override {
+      logClosed = FileHandle(CreateFileW(lastLogPath().c_str(), GENERIC_READ, 0, nullptr,
+                                         OPEN_EXISTING, 0, nullptr))
+                      .get() != INVALID_HANDLE_VALUE;
+      outcomeType = text == texts::kOutcomeCancelled ? type : 0xFFFF;
+      ++outcomes;
+      return IDOK;
+    }
+    void enterIdleState() override { allocationsFail = false; }
+  } noMemory;
+  writeFile(data / L"a\\x.txt", "x");
+  noMemory.options = host.options;
+  noMemory.options.sources = {data / L"a"};
+  noMemory.options.workers = 1;
+  setFileOperationHook([](const wchar_t*, const std::wstring&) {
+    allocationsFail = true;
+    throw std::bad_alloc();
+  });
+  runState.running = true;
+  runExtractionWith(noMemory);
+  allocationsFail = false;
+  setFileOperationHook(nullptr);
+  EXPECT_EQ(noMemory.outcomes, 1);
+  EXPECT_EQ(noMemory.outcomeType, UINT(MB_OK));
+  EXPECT_TRUE(noMemory.logClosed);
+  EXPECT_FALSE(runState.running);
+  EXPECT_EQ(messages(logLines()),
+            (std::vector<std::wstring>{L"確認:抽出処理開始。",
+                                       std::wstring(L"エラー:") + texts::kErrOutOfMemory,
+                                       L"確認:抽出処理中止。"}));
 }
 
 TEST_F(ExtractionRun, CancelDuringTheScanSkipsTheTransfer) {

@@ -574,6 +574,8 @@ TEST(MainWindow, PreviewRunsLikeARunButLeavesEverythingAsItWas) {
   ASSERT_TRUE(app.open());
   RunFolders folders(app.folder());
   prepareRun(app, folders);
+  app.click(IDC_SUBFOLDERS);  // the settings file still says no subfolders
+  ASSERT_TRUE(app.enabled(IDC_IGNORE_HIERARCHY));
   std::string settingsBefore = readFile(app.settingsFile());
   std::vector<std::wstring> historyBefore = app.destinationList();
   std::vector<std::wstring> before = treeOf(app.folder().path());
@@ -602,6 +604,7 @@ TEST(MainWindow, PreviewRunsLikeARunButLeavesEverythingAsItWas) {
   EXPECT_EQ(app.text(IDC_RUN), L"抽出実行");
   EXPECT_EQ(app.text(0), L"Ostrelle");
   EXPECT_EQ(app.text(IDC_DESTINATION), folders.out);
+  EXPECT_TRUE(app.enabled(IDC_IGNORE_HIERARCHY)) << "it follows the box the preview left alone";
 
   // The settings file, the history and the folders are as they were; only
   // the log is new, and it is a preview's.

@@ -238,8 +238,8 @@ namespace {
 // The Linux path of a Windows path under Wine; "" elsewhere.
 std::string unixPathOf(const std::wstring& path) {
   using ToUnix = char*(CDECL*)(const wchar_t*);
-  auto toUnix = reinterpret_cast<ToUnix>(
-      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name"));
+  auto toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
   if (!toUnix) return {};
   char* unix = toUnix(path.c_str());
   if (!unix) return {};
@@ -282,8 +282,8 @@ bool makeFolderLinks(const FolderLinks& links) {
   if (links.empty()) return true;
   if (unixPathOf(withLongPrefix(links.front().first)).empty()) {
     using MakeLink = BOOLEAN(WINAPI*)(const wchar_t*, const wchar_t*, DWORD);
-    auto makeLink = reinterpret_cast<MakeLink>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "CreateSymbolicLinkW"));
+    auto makeLink = reinterpret_cast<MakeLink>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "CreateSymbolicLinkW")));
     bool all = makeLink != nullptr;
     for (const auto& [link, target] : links)
       all = all && makeLink(link.c_str(), target.c_str(), 1 /* directory */) != 0;
