@@ -56,6 +56,9 @@ void extract(RunHost& host, const RunOptions& options, const RunKind& kind) {
 }
 
 void report(RunHost& host, bool wasCancelled, const RunKind& kind) {
+  host.runEnded(wasCancelled           ? RunOutcome::Cancelled
+                : runState.errorLogged ? RunOutcome::CompletedWithErrors
+                                       : RunOutcome::Completed);
   if (kind.preview) {
     // A preview always offers its log: the plan is what it is for.
     if (wasCancelled)
@@ -82,6 +85,7 @@ void runWith(RunHost& host, const RunKind& kind) {
     if (openRunLog(host, options, kind.started)) {
       bool logOpen = true;
       try {
+        host.logOpened();
         extract(host, options, kind);
       } catch (...) {
         // Out of memory while merging a huge tree: record it and end the
@@ -98,6 +102,8 @@ void runWith(RunHost& host, const RunKind& kind) {
         closeRunLog();
         report(host, wasCancelled, kind);
       }
+    } else {
+      host.runEnded(RunOutcome::NotStarted);
     }
   } catch (...) {
     // Nothing may escape the thread; the window must come back to idle.
