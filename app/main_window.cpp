@@ -198,7 +198,7 @@ void startFromCommandLine(HWND window) {
     return;
   }
   // Nothing to gather, or nowhere to put it: the run cannot start.
-  if (line.bad || SendDlgItemMessageW(window, IDC_SOURCE_LIST, LB_GETCOUNT, 0, 0) <= 0 ||
+  if (line.bad || SendMessageW(GetDlgItem(window, IDC_SOURCE_LIST), LB_GETCOUNT, 0, 0) <= 0 ||
       GetWindowTextLengthW(GetDlgItem(window, IDC_DESTINATION)) <= 0) {
     EndDialog(window, kExitNotStarted);
     return;
