@@ -119,11 +119,9 @@ LRESULT CALLBACK handleSourceDrop(HWND list, UINT message, WPARAM wParam, LPARAM
     auto drop = reinterpret_cast<HDROP>(wParam);
     std::vector<std::wstring> paths = droppedPaths(drop);
     DragFinish(drop);
-    // Each path is compared with the list as it is now, so a drop holding the
-    // same folder twice adds it once.  Drops are taken during a run too: a
-    // run works on the sources listed when it started.
-    for (const std::wstring& path : paths) addSource(list, path);
-    updateHorizontalExtent(list);
+    // Drops are taken during a run too: a run works on the sources listed
+    // when it started.
+    addSources(list, paths);
   } catch (...) {
   }
   return 0;
@@ -183,6 +181,13 @@ bool addSource(HWND list, const std::wstring& path) {
   if (isSourceListed(list, path)) return false;
   SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(path.c_str()));
   return true;
+}
+
+void addSources(HWND list, const std::vector<std::wstring>& paths) {
+  // Each path is compared with the list as it is now, so the same folder
+  // given twice is added once.
+  for (const std::wstring& path : paths) addSource(list, path);
+  updateHorizontalExtent(list);
 }
 
 void updateHorizontalExtent(HWND list) {

@@ -31,6 +31,11 @@ std::vector<std::wstring> sourceEntries(HWND list);
 bool isSourceListed(HWND list, const std::wstring& path);
 // Adds `path` unless it is listed already; returns whether it was added.
 bool addSource(HWND list, const std::wstring& path);
+// Adds paths as a drop onto the list adds them: in the order given, each
+// unchanged unless listed already (also earlier in the same call), then the
+// horizontal extent.  Nothing is checked: a file or a missing folder is
+// listed too, and the scan reports it.
+void addSources(HWND list, const std::vector<std::wstring>& paths);
 // The horizontal extent becomes the widest entry's width in the list's font.
 void updateHorizontalExtent(HWND list);
 // Removes the selected entry and selects the one that took its place (or the

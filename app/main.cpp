@@ -6,11 +6,11 @@
 #include "app/main_window.h"
 #include "app/process_hardening.h"
 
-// The program is its main window: it ends when the window closes.
+// The program is its main window: it ends when the window closes, with the
+// exit code of a run the command line asked for (0 otherwise).
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // First, before anything loads a DLL by name.
   hardenProcess(findDllSearchFunctions());
   InitCommonControls();  // the manifest asks for the version 6 controls
-  showMainWindow(instance);
-  return 0;
+  return runProgram(instance, GetCommandLineW());
 }

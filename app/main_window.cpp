@@ -29,6 +29,7 @@ struct MainWindowState {
   bool comInitialised = false;    // by the taskbar, on this thread
   unsigned workers = 0;           // from the settings file; no control shows it
   bool previewing = false;        // the active (or last) run is a preview
+  CommandLine commandLine;        // as the program was started
 };
 
 // The taskbar button follows a run from a timer, a few times a second,
@@ -36,6 +37,11 @@ struct MainWindowState {
 constexpr UINT_PTR kProgressTimer = 1;
 constexpr UINT kProgressInterval = 250;  // milliseconds
 constexpr UINT kShowProgress = WM_APP + 1;
+// Posted while the window initialises when the command line asks for
+// something once the window is up: a run, a preview or the usage.
+constexpr UINT kStartFromCommandLine = WM_APP + 2;
+// Posted by an unattended run's return to idle: the window closes.
+constexpr UINT kEndUnattended = WM_APP + 3;
 
 // Disabled in this order while a run is active.  The source list, the run
 // button, Readme and About stay enabled.
@@ -89,8 +95,25 @@ HICON loadAppIcon(int widthMetric, int heightMetric) {
                                        GetSystemMetrics(heightMetric), 0));
 }
 
-void onInitDialog(HWND window) {
+// The dialog's result: the run's exit code when it was started unattended,
+// otherwise 0.
+INT_PTR dialogResult(HWND window) {
+  MainWindowState* state = stateOf(window);
+  return state && state->host.unattended() ? state->host.unattendedPrompt().exitCode() : 0;
+}
+
+// The command line's folders go into the list as a drop puts them there,
+// and its destination into the box; the history stays as loaded.
+void applyCommandLine(HWND window, const CommandLine& line) {
+  if (!line.sources.empty()) addSources(GetDlgItem(window, IDC_SOURCE_LIST), line.sources);
+  if (line.hasDestination) SetDlgItemTextW(window, IDC_DESTINATION, line.destination.c_str());
+  if (line.bad || line.unattended()) PostMessageW(window, kStartFromCommandLine, 0, 0);
+}
+
+void onInitDialog(HWND window, const CommandLine* commandLine) {
   auto* state = new MainWindowState(window);
+  if (commandLine) state->commandLine = *commandLine;
+  if (state->commandLine.unattended()) state->host.setUnattended();
   SetWindowLongPtrW(window, DWLP_USER, reinterpret_cast<LONG_PTR>(state));
   // Alt+Tab and the taskbar show the big icon, the title bar the small one.
   state->bigIcon.reset(loadAppIcon(SM_CXICON, SM_CYICON));
@@ -99,6 +122,7 @@ void onInitDialog(HWND window) {
   SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(state->smallIcon.get()));
   allowTaskbarMessage(window);
   initMainWindow(window);
+  applyCommandLine(window, state->commandLine);
 }
 
 // Shows the run's progress on the taskbar button; once no run is active the
@@ -142,11 +166,15 @@ void startRunOfKind(HWND window, bool preview) {
     // A preview is a look, not an act: the settings file and the history
     // stay as they are.
     if (!preview) {
-      if (auto history = saveSettings(window, storedSettingsOf(options, state->history),
-                                      options.destination)) {
+      // Unattended, a failed save is told in the run's log instead of a box.
+      std::wstring unshown;
+      if (auto history =
+              saveSettings(window, storedSettingsOf(options, state->history), options.destination,
+                           state->host.unattended() ? &unshown : nullptr)) {
         state->history = *history;
         showHistory(window, *history, options.destination);
       }
+      if (!unshown.empty()) state->host.unattendedPrompt().hold(unshown);
     }
     state->host.setOptions(std::move(options));
 
@@ -167,9 +195,43 @@ void startRunOfKind(HWND window, bool preview) {
   }
   runProgress.phase = RunPhase::Ended;
   showProgress(window);
-  MessageBoxW(window, texts::kThreadFailed, texts::kAppName, MB_ICONERROR | MB_OK);
-  enterIdleState(window);
+  // Through the host: unattended, no box waits and the window then closes.
+  state->host.showMessage(texts::kThreadFailed, texts::kAppName, MB_ICONERROR | MB_OK);
+  state->host.enterIdleState();
   runState.running = false;
+}
+
+// A run or preview the command line asked for, as if its button had been
+// pressed; or the usage, when the line is bad and a person started the
+// program.
+void startFromCommandLine(HWND window) {
+  MainWindowState* state = stateOf(window);
+  if (!state || runState.running.load()) return;
+  const CommandLine& line = state->commandLine;
+  if (line.bad && !line.unattended()) {
+    MessageBoxW(window, usageMessage(line).c_str(), texts::kAppName, MB_ICONERROR | MB_OK);
+    return;
+  }
+  // Nothing to gather, or nowhere to put it: the run cannot start.
+  if (line.bad || SendMessageW(GetDlgItem(window, IDC_SOURCE_LIST), LB_GETCOUNT, 0, 0) <= 0 ||
+      GetWindowTextLengthW(GetDlgItem(window, IDC_DESTINATION)) <= 0) {
+    EndDialog(window, kExitNotStarted);
+    return;
+  }
+  startRunOfKind(window, line.action == StartAction::Preview);
+}
+
+// An unattended run has handed the window back: it closes once `running`
+// is clear, as after a close request during a run.
+void endUnattended(HWND window) {
+  if (runState.running.load()) {
+    HANDLE waiter = CreateThread(nullptr, 0, closeWaiter, window, 0, nullptr);
+    if (waiter) {
+      CloseHandle(waiter);
+      return;
+    }
+  }
+  EndDialog(window, dialogResult(window));
 }
 
 void onClose(HWND window) {
@@ -181,7 +243,7 @@ void onClose(HWND window) {
       return;  // the waiter closes the window once the run has ended
     }
   }
-  EndDialog(window, 0);
+  EndDialog(window, dialogResult(window));
 }
 
 // Returns whether the command counts as handled.  `running` is read once, so
@@ -246,12 +308,23 @@ HINSTANCE appInstance() { return instance; }
 
 void setRunThreadStarter(RunThreadStarter starter) { runThreadStarter = starter; }
 
-INT_PTR showMainWindow(HINSTANCE module) {
+INT_PTR showMainWindow(HINSTANCE module, const CommandLine& commandLine) {
   instance = module;
-  return DialogBoxParamW(module, MAKEINTRESOURCEW(IDD_MAIN), nullptr, mainWindowProc, 0);
+  return DialogBoxParamW(module, MAKEINTRESOURCEW(IDD_MAIN), nullptr, mainWindowProc,
+                         reinterpret_cast<LPARAM>(&commandLine));
 }
 
-INT_PTR CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
+int runProgram(HINSTANCE module, const wchar_t* commandLineText) {
+  CommandLine commandLine = parseCommandLine(commandLineText);
+  // Nobody would read the usage: the run cannot start.
+  if (commandLine.bad && commandLine.unattended()) return kExitNotStarted;
+  INT_PTR result = showMainWindow(module, commandLine);
+  if (!commandLine.unattended()) return 0;
+  return result >= kExitCompleted && result <= kExitNotStarted ? static_cast<int>(result)
+                                                               : kExitNotStarted;
+}
+
+INT_PTR CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   try {
     if (message == taskbarButtonCreatedMessage() && message != 0) {
       onTaskbarButtonCreated(window);
@@ -259,8 +332,14 @@ INT_PTR CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     }
     switch (message) {
       case WM_INITDIALOG:
-        onInitDialog(window);
+        onInitDialog(window, reinterpret_cast<const CommandLine*>(lParam));
         return TRUE;  // focus goes to the first tab stop, the destination box
+      case kStartFromCommandLine:
+        startFromCommandLine(window);
+        return TRUE;
+      case kEndUnattended:
+        endUnattended(window);
+        return TRUE;
       case WM_CLOSE:
         onClose(window);
         return TRUE;
@@ -395,10 +474,26 @@ DWORD WINAPI closeWaiter(LPVOID window) {
 
 void MainWindowHost::setTitle(const std::wstring& title) { SetWindowTextW(window_, title.c_str()); }
 
-void MainWindowHost::enterIdleState() { ::enterIdleState(window_); }
-
-int MainWindowHost::showMessage(const std::wstring& text, const std::wstring& caption, UINT type) {
-  return prompt_.showMessage(text, caption, type);
+void MainWindowHost::enterIdleState() {
+  ::enterIdleState(window_);
+  if (unattended_) PostMessageW(window_, kEndUnattended, 0, 0);
 }
 
-void MainWindowHost::shellOpen(const std::wstring& path) { prompt_.shellOpen(path); }
+UserPrompt& MainWindowHost::prompt() {
+  if (unattended_) return quiet_;
+  return prompt_;
+}
+
+int MainWindowHost::showMessage(const std::wstring& text, const std::wstring& caption, UINT type) {
+  return prompt().showMessage(text, caption, type);
+}
+
+void MainWindowHost::shellOpen(const std::wstring& path) { prompt().shellOpen(path); }
+
+void MainWindowHost::logOpened() {
+  if (unattended_) quiet_.logOpened();
+}
+
+void MainWindowHost::runEnded(RunOutcome outcome) {
+  if (unattended_) quiet_.runEnded(outcome);
+}

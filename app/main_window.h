@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "app/command_line.h"
+#include "app/unattended_run.h"
 #include "base/run_host.h"
 #include "base/run_options.h"
 #include "settings/settings_file.h"
@@ -12,8 +14,18 @@
 HINSTANCE appInstance();
 
 // Shows the main window modally on the calling thread, with no owner, and
-// returns the dialog's result once it has ended.
-INT_PTR showMainWindow(HINSTANCE instance);
+// returns the dialog's result once it has ended: 0, or after "/run" or
+// "/preview" the exit code (app/unattended_run.h).  The command line's
+// folders are listed as a drop lists them and its destination fills the
+// destination box; a bad line shows the usage once the window is up (or,
+// with "/run" or "/preview", ends it with kExitNotStarted).
+INT_PTR showMainWindow(HINSTANCE instance, const CommandLine& commandLine = CommandLine());
+
+// The program: the main window for `commandLine` as GetCommandLineW gives
+// it.  Returns the process's exit code: 0 when started for a person, the
+// run's after "/run" or "/preview" (kExitNotStarted at once, without a
+// window, when such a line is bad).
+int runProgram(HINSTANCE instance, const wchar_t* commandLine);
 
 INT_PTR CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -43,16 +55,28 @@ class MainWindowHost : public RunHost {
  public:
   explicit MainWindowHost(HWND window) : window_(window), prompt_(window) {}
   void setOptions(RunOptions options) { options_ = std::move(options); }
+  // Started by "/run" or "/preview", before any run: from then on no box
+  // waits (UnattendedPrompt stands in for them), and the window closes once
+  // a run has ended.
+  void setUnattended() { unattended_ = true; }
+  bool unattended() const { return unattended_; }
+  UnattendedPrompt& unattendedPrompt() { return quiet_; }
 
   RunOptions readOptions() override { return options_; }
   void setTitle(const std::wstring& title) override;
   void enterIdleState() override;
   int showMessage(const std::wstring& text, const std::wstring& caption, UINT type) override;
   void shellOpen(const std::wstring& path) override;
+  void logOpened() override;
+  void runEnded(RunOutcome outcome) override;
 
  private:
+  UserPrompt& prompt();
+
   HWND window_;
   WindowPrompt prompt_;
+  UnattendedPrompt quiet_;
+  bool unattended_ = false;
   RunOptions options_;
 };
 

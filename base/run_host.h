@@ -22,6 +22,10 @@ class UserPrompt {
   virtual void shellOpen(const std::wstring& path) = 0;
 };
 
+// How a run ended, as its outcome box tells it.  NotStarted: its log could
+// not be opened.
+enum class RunOutcome { NotStarted, Completed, CompletedWithErrors, Cancelled };
+
 // What a run needs of its window.
 class RunHost : public UserPrompt {
  public:
@@ -31,6 +35,12 @@ class RunHost : public UserPrompt {
   virtual void setTitle(const std::wstring& title) = 0;
   // Inputs enabled, run button "抽出実行", title "Ostrelle".
   virtual void enterIdleState() = 0;
+  // The run's log is open and its start line written; lines written here
+  // follow the start line.  On the run's thread.
+  virtual void logOpened() {}
+  // Once per run, after its log is closed and before its outcome box (or
+  // at once when the log could not be opened).  On the run's thread.
+  virtual void runEnded(RunOutcome) {}
 };
 
 // UserPrompt on a real window: MessageBoxW and ShellExecuteW owned by `owner`.

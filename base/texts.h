@@ -132,4 +132,17 @@ inline constexpr wchar_t kPreviewOutcomeDone[] =
     L"プレビューを完了しました。ログファイルを表示しますか？";
 inline constexpr wchar_t kPreviewOutcomeCancelled[] = L"プレビューを中止しました。";
 
+// Command line: what is shown for a bad argument when the program starts
+// for a person (without /run or /preview).
+inline constexpr wchar_t kBadArgument[] =
+    L"コマンドラインの指定に誤りがあります。\n\n【引数】%s\n\n";
+inline constexpr wchar_t kUsage[] =
+    L"使い方：\n"
+    L"Ostrelle.exe [/run または /preview] [/dest:出力先フォルダ] [抽出元フォルダ ...]\n\n"
+    L"/run : 抽出を実行し、終わると Ostrelle を終了します。\n"
+    L"/preview : 抽出結果のプレビューを実行し、終わると Ostrelle を終了します。\n"
+    L"/dest:フォルダ : 出力先フォルダを指定します。\n"
+    L"抽出元フォルダ : 抽出元フォルダリストに加えます（いくつでも指定できます）。\n\n"
+    L"「/」の代わりに「-」も使えます。大文字と小文字は区別しません。";
+
 }  // namespace texts

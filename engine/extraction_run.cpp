@@ -72,6 +72,9 @@ const OutcomeTexts& outcomeTexts() {
 
 void report(RunHost& host, bool wasCancelled, const RunKind& kind) {
   const OutcomeTexts& t = outcomeTexts();
+  host.runEnded(wasCancelled           ? RunOutcome::Cancelled
+                : runState.errorLogged ? RunOutcome::CompletedWithErrors
+                                       : RunOutcome::Completed);
   if (kind.preview) {
     // A preview always offers its log: the plan is what it is for.
     if (wasCancelled)
@@ -97,6 +100,7 @@ void runWith(RunHost& host, const RunKind& kind) {
     if (openRunLog(host, options, kind.started)) {
       bool outOfMemory = false;
       try {
+        host.logOpened();
         extract(host, options, kind);
       } catch (...) {
         // Out of memory while merging a huge tree: record it and end the
@@ -110,6 +114,8 @@ void runWith(RunHost& host, const RunKind& kind) {
       writeLogLine(texts::kCategoryNotice, wasCancelled ? kind.cancelled : kind.finished);
       closeRunLog();
       report(host, wasCancelled, kind);
+    } else {
+      host.runEnded(RunOutcome::NotStarted);
     }
   } catch (...) {
     // Nothing may escape the thread; the window must come back to idle.

@@ -13,6 +13,39 @@ namespace {
 
 std::wstring logFolderPath;
 std::wstring lastLogFile;
+LogNameClock logNameClock = nullptr;
+
+// Another copy of the program may open its log in the same millisecond.
+// A log is only ever created new, and a name that is taken gives way to
+// the next millisecond's, so no log replaces another.
+constexpr int kLogNameAttempts = 1000;
+
+bool nextMillisecond(SYSTEMTIME& time) {
+  FILETIME ticks;
+  if (!SystemTimeToFileTime(&time, &ticks)) return false;
+  ULARGE_INTEGER value;
+  value.LowPart = ticks.dwLowDateTime;
+  value.HighPart = ticks.dwHighDateTime;
+  value.QuadPart += 10000;  // 100-ns ticks
+  ticks.dwLowDateTime = value.LowPart;
+  ticks.dwHighDateTime = value.HighPart;
+  return FileTimeToSystemTime(&ticks, &time) != FALSE;
+}
+
+// Creates the log file under the first free name from `time` on; every
+// name tried becomes lastLogFile in turn.
+FileHandle createLogFile(const std::wstring& folder, SYSTEMTIME time) {
+  for (int attempt = 0; attempt < kLogNameAttempts; ++attempt) {
+    lastLogFile = formatLogFileName(folder, time);
+    FileHandle file(CreateFileW(lastLogFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file) return file;
+    DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+    if (!nextMillisecond(time)) break;
+  }
+  return FileHandle();
+}
 
 // The open log of the current run.  Lines collect in `pending` and reach
 // the file in large writes: error, copy and move lines at once, the others
@@ -161,6 +194,8 @@ std::wstring formatLogFileName(const std::wstring& folder, const SYSTEMTIME& t) 
 const std::wstring& logFolder() { return logFolderPath; }
 const std::wstring& lastLogPath() { return lastLogFile; }
 
+void setLogNameClock(LogNameClock clock) { logNameClock = clock; }
+
 void resetLogPaths() {
   logFolderPath.clear();
   lastLogFile.clear();
@@ -178,11 +213,11 @@ bool ensureLogFolder(UserPrompt& prompt) {
 bool openRunLog(UserPrompt& prompt, const RunOptions& options, const wchar_t* startLine) {
   if (!ensureLogFolder(prompt)) return false;
   SYSTEMTIME now;
-  GetLocalTime(&now);
-  lastLogFile = formatLogFileName(logFolderPath, now);
-
-  logFile.reset(CreateFileW(lastLogFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (logNameClock)
+    logNameClock(&now);
+  else
+    GetLocalTime(&now);
+  logFile = createLogFile(logFolderPath, now);
   if (!logFile) {
     prompt.showMessage(formatText(texts::kLogOpenFailed, lastLogFile.c_str()), texts::kAppName,
                        MB_OK | MB_ICONERROR);

@@ -16,8 +16,11 @@
 bool ensureLogFolder(UserPrompt& prompt);
 
 // Creates the log file and writes the header, separator and start line
-// ("抽出処理開始。" unless `startLine` names another).  Shows its own message
-// box and returns false on failure.
+// ("抽出処理開始。" unless `startLine` names another).  The file is named after
+// the local time; a name already taken (by another copy of the program, or
+// an earlier log when the clock was set back) moves on to the next
+// millisecond, so no log is ever replaced.  Shows its own message box and
+// returns false on failure.
 bool openRunLog(UserPrompt& prompt, const RunOptions& options, const wchar_t* startLine = nullptr);
 void writeSettingsHeader(const RunOptions& options);
 // Writes one event line; an "エラー" line sets runState.errorLogged.  When
@@ -33,6 +36,10 @@ const std::wstring& logFolder();
 const std::wstring& lastLogPath();
 // Forgets logFolder and lastLogPath (tests that move the program folder).
 void resetLogPaths();
+// The time a new log is named after; nullptr (the default) is the local
+// time.  Tests fix it to make names meet.
+using LogNameClock = void (*)(SYSTEMTIME* time);
+void setLogNameClock(LogNameClock clock);
 
 // Pure formatting, exposed for tests.  Texts use "\n"; encodeLogText turns
 // them into the file's bytes (UTF-8, "\r\n").

@@ -191,11 +191,16 @@ StoredSettings loadSettings() {
 }
 
 std::optional<DestinationHistory> saveSettings(HWND owner, const StoredSettings& settings,
-                                               const std::wstring& destinationText) {
+                                               const std::wstring& destinationText,
+                                               std::wstring* unshownError) {
   const std::wstring path = settingsPath();
   ensureUnicodeFile(path);
   if (!writeFlag(L"SUB_DIR", settings.includeSubfolders, path)) {
-    showDetachedError(owner, formatText(texts::kSettingsWriteFailed, path.c_str()));
+    std::wstring message = formatText(texts::kSettingsWriteFailed, path.c_str());
+    if (unshownError)
+      *unshownError = message;
+    else
+      showDetachedError(owner, message);
     return std::nullopt;
   }
   DestinationHistory history = promoteDestination(settings.history, destinationText);

@@ -32,9 +32,12 @@ std::wstring settingsPath();
 
 StoredSettings loadSettings();
 // Writes every key after promoting the destination; returns the new history,
-// or nothing when the first write failed (reported via showDetachedError).
+// or nothing when the first write failed.  That failure is reported via
+// showDetachedError, or, when `unshownError` is given, its message is put
+// there and nothing is shown.
 std::optional<DestinationHistory> saveSettings(HWND owner, const StoredSettings& settings,
-                                               const std::wstring& destinationText);
+                                               const std::wstring& destinationText,
+                                               std::wstring* unshownError = nullptr);
 // Moves `text` to the top: an equal entry (ignoring case) is removed, else
 // the last one; the search tries entries 2..10 and the first one last.
 DestinationHistory promoteDestination(const DestinationHistory& history, const std::wstring& text);

@@ -214,6 +214,26 @@ TEST(RunLogFile, AMissingLogFolderIsReportedAndNothingIsOpened) {
   EXPECT_TRUE(runState.errorLogged) << "a failed open leaves the flag alone";
 }
 
+// Another copy of the program (or an earlier log, the clock set back) holds
+// the name: the new log takes the next free millisecond, across the end of
+// a year too, and replaces nothing.
+TEST(RunLogFile, ANameAlreadyTakenGivesWayToTheNextMillisecond) {
+  ProgramFolderScope scope;
+  RecordingPrompt prompt;
+  setLogNameClock([](SYSTEMTIME* time) { *time = at(2024, 12, 31, 23, 59, 59, 998); });
+  const std::wstring taken[] = {scope.folder / L"logs\\2024_12_31_23_59_59_998.txt",
+                                scope.folder / L"logs\\2024_12_31_23_59_59_999.txt"};
+  for (const std::wstring& path : taken) writeFile(path, "another log");
+  bool opened = openRunLog(prompt, RunOptions());
+  setLogNameClock(nullptr);
+  ASSERT_TRUE(opened);
+  closeRunLog();
+  EXPECT_EQ(lastLogPath(), scope.folder / L"logs\\2025_01_01_00_00_00_000.txt");
+  EXPECT_EQ(readFile(lastLogPath()).substr(0, 3), "\xEF\xBB\xBF");
+  for (const std::wstring& path : taken) EXPECT_EQ(readFile(path), "another log");
+  EXPECT_TRUE(prompt.messages.empty());
+}
+
 TEST(RunLogFile, ShowLatestLogHasThreeOutcomes) {
   ProgramFolderScope scope;
   RecordingPrompt prompt;

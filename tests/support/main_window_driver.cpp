@@ -111,8 +111,9 @@ void MainWindowDriver::writeSetting(const wchar_t* section, const wchar_t* key,
   WritePrivateProfileStringW(section, key, value.c_str(), settingsPath().c_str());
 }
 
-bool MainWindowDriver::open() {
-  ui_ = std::make_unique<UiThread>([] { return showMainWindow(GetModuleHandleW(nullptr)); });
+bool MainWindowDriver::open(const CommandLine& commandLine) {
+  ui_ = std::make_unique<UiThread>(
+      [commandLine] { return showMainWindow(GetModuleHandleW(nullptr), commandLine); });
   window_ = waitForTopLevel(
       [](HWND w) { return windowClass(w) == L"#32770" && GetDlgItem(w, IDC_RUN) != nullptr; },
       ui_->threadId());

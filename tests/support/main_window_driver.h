@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "app/command_line.h"
 #include "support/test_files.h"
 #include "support/ui_thread.h"
 
@@ -35,8 +36,9 @@ class MainWindowDriver {
   // Writes one key through the platform's profile functions.
   void writeSetting(const wchar_t* section, const wchar_t* key, const std::wstring& value) const;
 
-  // Shows the main window on the UI thread; false when it did not appear.
-  bool open();
+  // Shows the main window on the UI thread, started with `commandLine`;
+  // false when it did not appear.
+  bool open(const CommandLine& commandLine = CommandLine());
   HWND window() const { return window_; }
   HWND item(int id) const { return GetDlgItem(window_, id); }
   UiThread& ui() { return *ui_; }

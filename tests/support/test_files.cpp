@@ -210,9 +210,12 @@ std::wstring smallDisk() { return folderFromEnvironment("OSTRELLE_DISKFULL"); }
 
 std::wstring folderFromEnvironment(const char* variable) {
   const char* value = std::getenv(variable);
-  if (!value || !*value) return {};
-  std::wstring path = fromUtf8(value);
-  if (path[0] == L'/') path = L"Z:" + path;
+  return value && *value ? windowsPath(value) : std::wstring();
+}
+
+std::wstring windowsPath(const std::string& linuxOrWindowsPath) {
+  std::wstring path = fromUtf8(linuxOrWindowsPath);
+  if (!path.empty() && path[0] == L'/') path = L"Z:" + path;
   for (wchar_t& c : path)
     if (c == L'/') c = L'\\';
   while (path.size() > 3 && path.back() == L'\\') path.pop_back();

@@ -69,6 +69,9 @@ std::wstring smallDisk();
 // A folder named by the environment variable `variable` (a Linux path, seen
 // here as Z:\..., or a Windows path), or "" when it is not set.
 std::wstring folderFromEnvironment(const char* variable);
+// A path as the build gives it (a Linux path, seen here as Z:\..., or a
+// Windows path), with "\" separators and no trailing one.
+std::wstring windowsPath(const std::string& linuxOrWindowsPath);
 // Bytes free to the caller on the disk holding `folder`.
 uint64_t freeBytes(const std::wstring& folder);
 

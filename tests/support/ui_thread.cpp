@@ -182,12 +182,16 @@ std::vector<HWND> topLevelWindows(DWORD threadId) {
     EnumThreadWindows(threadId, collectWindow, reinterpret_cast<LPARAM>(&all));
     return all;
   }
+  return windowsOfProcess(GetCurrentProcessId());
+}
+
+std::vector<HWND> windowsOfProcess(DWORD processId) {
+  std::vector<HWND> all, ours;
   EnumWindows(collectWindow, reinterpret_cast<LPARAM>(&all));
-  std::vector<HWND> ours;
   for (HWND w : all) {
     DWORD process = 0;
     GetWindowThreadProcessId(w, &process);
-    if (process == GetCurrentProcessId()) ours.push_back(w);
+    if (process == processId) ours.push_back(w);
   }
   return ours;
 }
@@ -263,6 +267,14 @@ HWND waitForMessageBox(const MessageBoxQuery& query, DWORD timeoutMs) {
                (!query.owner || GetWindow(w, GW_OWNER) == query.owner);
       },
       query.threadId, timeoutMs);
+}
+
+void noteMessageBoxes(DWORD processId, std::vector<std::wstring>& seen) {
+  for (HWND w : windowsOfProcess(processId)) {
+    if (!isMessageBox(w)) continue;
+    std::wstring text = readMessageBox(w).text;
+    if (std::find(seen.begin(), seen.end(), text) == seen.end()) seen.push_back(text);
+  }
 }
 
 bool MessageBoxContent::hasButton(int id) const {

@@ -87,6 +87,8 @@ class UiThread {
 
 // Top-level windows of this process (threadId 0) or of one thread.
 std::vector<HWND> topLevelWindows(DWORD threadId = 0);
+// Top-level windows of any process, this one or another.
+std::vector<HWND> windowsOfProcess(DWORD processId);
 // Polls `match` over the visible top-level windows of this process (or of
 // `threadId`) every 10 ms; null on timeout.
 HWND waitForTopLevel(const std::function<bool(HWND)>& match, DWORD threadId = 0,
@@ -113,6 +115,9 @@ struct MessageBoxQuery {
   DWORD threadId = 0;                // the thread showing it, or any of the process
 };
 HWND waitForMessageBox(const MessageBoxQuery& query = {}, DWORD timeoutMs = kUiTimeoutMs);
+// Adds to `seen` the text of every message box that process `processId`
+// (another one, or this one) shows at this moment and `seen` lacks.
+void noteMessageBoxes(DWORD processId, std::vector<std::wstring>& seen);
 
 struct MessageBoxContent {
   std::wstring text;     // the message static (0xFFFF)
