@@ -75,10 +75,10 @@ void setReplaceFileFunction(ReplaceFileFunction function) { replaceFileFunction 
 Placement placeTemporary(Temporary& temporary, const std::wstring& to, bool replace) {
   LONG status = temporary.rename(to);
   if (status >= 0) return Placement::ByHandle;
-  // The steps below go by name.
-  temporary.close();
   const std::wstring& path = temporary.path();
   if (status != kStatusObjectNameCollision) {
+    // No rename through the open here: the new name by name.
+    temporary.close();
     if (MoveFileExW(path.c_str(), to.c_str(), 0)) {
       temporary.release();
       return Placement::ByName;
@@ -93,9 +93,21 @@ Placement placeTemporary(Temporary& temporary, const std::wstring& to, bool repl
     SetLastError(error);
     return Placement::Failed;
   }
-  DWORD newAttributes = GetFileAttributesW(path.c_str());
   bool unlocked = (oldAttributes & FILE_ATTRIBUTE_READONLY) &&
                   SetFileAttributesW(to.c_str(), oldAttributes & ~FILE_ATTRIBUTE_READONLY);
+  if (!usePlatformReplace()) {
+    // The rename over it, through the open that has held the copy all along.
+    status = temporary.rename(to, true);
+    if (status >= 0) return Placement::ByHandle;
+    if (status != kStatusNotImplemented) {
+      if (unlocked) SetFileAttributesW(to.c_str(), oldAttributes);
+      SetLastError(ERROR_ACCESS_DENIED);
+      return Placement::Failed;
+    }
+  }
+  // The steps below go by name.
+  temporary.close();
+  DWORD newAttributes = GetFileAttributesW(path.c_str());
   Replaced replaced = replaceExisting(path, to);
   if (replaced != Replaced::Yes) {
     error = GetLastError();

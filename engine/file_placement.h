@@ -3,11 +3,12 @@
 //
 // A new name is given through the copy's own open, so the file never has its
 // name before it is whole and nobody can take it away in between.  An
-// existing file of that name is replaced by name: ReplaceFileW keeps the
+// existing file of that name is replaced by ReplaceFileW, which keeps the
 // replaced file's identity (its security, owner and the like, as a copy
 // over an existing file does), with a backup name so that no failure can
-// leave neither version under the target's name; where a volume refuses it,
-// the rename over it.
+// leave neither version under the target's name; it needs the copy closed.
+// Where a volume refuses it, or it is not used, the copy is renamed over
+// the old file, through its own open where the system allows.
 
 #include <windows.h>
 
@@ -30,8 +31,8 @@ using ReplaceFileFunction = BOOL(WINAPI*)(LPCWSTR replaced, LPCWSTR replacement,
 void setReplaceFileFunction(ReplaceFileFunction function);
 
 enum class Placement {
-  ByHandle,  // a new name through its open: it has the times and attributes set on it
-  ByName,    // replaced an existing file by name: set its times again
+  ByHandle,  // took the name through its open: it has the times and attributes set on it
+  ByName,    // took the name by name: set its times again
   Failed,    // the target is as it was; the copy goes with its object
 };
 

@@ -61,7 +61,7 @@ bool writeBasicInformation(HANDLE file, const BasicInformation& info) {
          setInformation(file, ioStatus, &copy, sizeof copy, kFileBasicInformation) >= 0;
 }
 
-LONG renameOpenFile(HANDLE file, const std::wstring& to) {
+LONG renameOpenFile(HANDLE file, const std::wstring& to, bool replace) {
   InformationCall setInformation = setInformationFile();
   if (!setInformation || !hasLongPrefix(to)) return kStatusNotImplemented;
   // The system's own form of "\\?\" paths is "\??\".
@@ -69,7 +69,7 @@ LONG renameOpenFile(HANDLE file, const std::wstring& to) {
   std::vector<char> buffer(offsetof(RenameInformation, fileName) +
                            (ntName.size() + 1) * sizeof(wchar_t));
   auto* rename = reinterpret_cast<RenameInformation*>(buffer.data());
-  rename->replaceIfExists = FALSE;
+  rename->replaceIfExists = replace ? TRUE : FALSE;
   rename->rootDirectory = nullptr;
   rename->fileNameLength = static_cast<ULONG>(ntName.size() * sizeof(wchar_t));
   std::copy(ntName.begin(), ntName.end(), rename->fileName);

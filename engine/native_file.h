@@ -24,10 +24,11 @@ bool writeBasicInformation(HANDLE file, const BasicInformation& info);
 constexpr LONG kStatusNotImplemented = static_cast<LONG>(0xC0000002),
                kStatusNotSameDevice = static_cast<LONG>(0xC00000D4);
 
-// Gives the open file the new name `to` (a "\\?\" path), never replacing
-// one; the handle needs DELETE access.  Returns the status, negative on
-// failure (kStatusNotImplemented where the request is missing).
-LONG renameOpenFile(HANDLE file, const std::wstring& to);
+// Gives the open file the new name `to` (a "\\?\" path), replacing a file
+// of that name only when asked; the handle needs DELETE access.  Returns
+// the status, negative on failure (kStatusNotImplemented where the request
+// is missing).
+LONG renameOpenFile(HANDLE file, const std::wstring& to, bool replace = false);
 
 // Marks the open file for deletion when its last handle closes; the handle
 // needs DELETE access.  A read-only file refuses.

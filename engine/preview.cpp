@@ -1,6 +1,10 @@
 #include "engine/preview.h"
 
+#include <algorithm>
+#include <memory>
+#include <set>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "base/run_host.h"
@@ -43,45 +47,50 @@ bool heldOpenElsewhere(const std::wstring& path) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
 
+// What the plan has put where is kept only as long as a later step can
+// meet it: a folder's entries go when the walk has left it, unless a later
+// folder beside it is the same folder on disk (names that the file system
+// folds together and the tree keeps apart).  So the memory follows the
+// depth of the tree, not its size.
 class Planner {
  public:
   explicit Planner(const RunOptions& options) : options_(options) {}
 
   void run(const FolderNode& root, const std::wstring& targetPath) {
-    walkInTransferOrder<bool>(
+    destination_ = foldedPath(targetPath) + L"\\";
+    walkInTransferOrder<FolderState>(
         options_.targetKind, root, targetPath,
-        [this](const FolderNode&, const std::wstring& target, const bool* parentIsNew,
-               bool& isNew) {
-          return enterFolder(target, parentIsNew == nullptr, parentIsNew && *parentIsNew, isNew);
-        },
-        [this](const FileEntry& entry, const std::wstring& target, bool& isNew) {
-          planFile(entry, target, isNew);
+        [this](const FolderNode& folder, const std::wstring& target, const FolderState* parent,
+               FolderState& state) { return enterFolder(folder, target, parent, state); },
+        [this](const FileEntry& entry, const std::wstring& target, FolderState& state) {
+          planFile(entry, target, state.isNew);
           runProgress.fileDone();
         },
-        [](const std::wstring&) { return true; });
+        [](const std::wstring&) { return true; },
+        [this](FolderState& state) { leaveFolder(state); });
   }
 
  private:
+  struct FolderState {
+    bool isNew = false;  // the run would make it
+    size_t mark = 0;     // the entries planned from here on are this folder's
+    bool keep = false;   // a later folder beside it is the same on disk
+    // Folded names of its subfolders that occur more than once (rarely any).
+    std::shared_ptr<const std::set<std::wstring>> twins;
+  };
+
   enum class Kind { Absent, File, Folder, NewFolder };
-  // What the plan has put at a path so far: a file, a folder it makes, or
-  // nothing any more (a file moved away).
-  enum class Planned : unsigned char { File, NewFolder, Gone };
+  // What the plan has put at a path so far: a file or a folder it makes.
+  enum class Planned : unsigned char { File, NewFolder };
 
   // What is at `path` once the steps planned so far were done.  A folder
   // the run would make holds only what the plan puts into it.
   Kind kindOf(const std::wstring& path, bool parentIsNew) const {
-    auto found = planned_.find(foldedPath(path));
-    if (found != planned_.end()) {
-      switch (found->second) {
-        case Planned::File:
-          return Kind::File;
-        case Planned::NewFolder:
-          return Kind::NewFolder;
-        case Planned::Gone:
-          return Kind::Absent;
-      }
-    }
-    if (parentIsNew) return Kind::Absent;
+    std::wstring folded = foldedPath(path);
+    auto found = planned_.find(folded);
+    if (found != planned_.end())
+      return found->second == Planned::File ? Kind::File : Kind::NewFolder;
+    if (parentIsNew || gone_.count(folded)) return Kind::Absent;
     DWORD attributes = GetFileAttributesW(probePath(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return Kind::Absent;
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? Kind::Folder : Kind::File;
@@ -92,6 +101,35 @@ class Planner {
   // folder, and a file of that name blocks it.  Inside a folder the walk
   // entered the parent is a folder; only the destination's own parent is
   // looked up.
+  bool enterFolder(const FolderNode& folder, const std::wstring& target, const FolderState* parent,
+                   FolderState& state) {
+    state.mark = order_.size();
+    state.keep = parent && parent->twins && parent->twins->count(foldedPath(folder.name));
+    state.twins = twinsAmong(folder.subfolders);
+    return enterFolder(target, parent == nullptr, parent && parent->isNew, state.isNew);
+  }
+
+  static std::shared_ptr<const std::set<std::wstring>> twinsAmong(
+      const std::vector<FolderNode>& folders) {
+    std::set<std::wstring> seen, twice;
+    for (const FolderNode& f : folders)
+      if (!seen.insert(foldedPath(f.name)).second) twice.insert(foldedPath(f.name));
+    if (twice.empty()) return nullptr;
+    return std::make_shared<const std::set<std::wstring>>(std::move(twice));
+  }
+
+  void leaveFolder(const FolderState& state) {
+    if (state.keep) return;
+    for (size_t i = state.mark; i < order_.size(); ++i) planned_.erase(order_[i]);
+    order_.resize(std::min(order_.size(), state.mark));
+  }
+
+  // Puts something at a (folded) path; a folder's leaving takes it away.
+  void plan(const std::wstring& folded, Planned what) {
+    gone_.erase(folded);
+    if (planned_.insert_or_assign(folded, what).second) order_.push_back(folded);
+  }
+
   bool enterFolder(const std::wstring& target, bool isDestination, bool parentIsNew, bool& isNew) {
     Kind kind = kindOf(target, parentIsNew);
     if (kind == Kind::Folder || kind == Kind::NewFolder) {
@@ -112,7 +150,7 @@ class Planner {
       logLine(texts::kCategoryError, texts::kErrCreateTarget, plain);
       return false;
     }
-    planned_[foldedPath(target)] = Planned::NewFolder;
+    plan(foldedPath(target), Planned::NewFolder);
     logLine(texts::kCategoryPlanned, texts::kPlannedFolder, plain);
     isNew = true;
     return true;
@@ -146,12 +184,21 @@ class Planner {
     writeLogLine(texts::kCategoryPlanned,
                  formatText(options_.copies() ? texts::kPlannedCopy : texts::kPlannedMove,
                             source.c_str(), plainPathOf(target).c_str()));
-    planned_[foldedPath(target)] = Planned::File;
-    if (!options_.copies()) planned_[foldedPath(sourceLong)] = Planned::Gone;
+    plan(foldedPath(target), Planned::File);
+    // A moved file leaves its place free.  Only a place inside the
+    // destination can be a later target; it is kept to the end.
+    std::wstring foldedSource = foldedPath(sourceLong);
+    if (!options_.copies() && foldedSource.compare(0, destination_.size(), destination_) == 0) {
+      planned_.erase(foldedSource);
+      gone_.insert(std::move(foldedSource));
+    }
   }
 
   const RunOptions& options_;
+  std::wstring destination_;  // folded, with a closing backslash
   std::unordered_map<std::wstring, Planned> planned_;
+  std::unordered_set<std::wstring> gone_;  // sources inside the destination moved away
+  std::vector<std::wstring> order_;  // the paths a folder's leaving takes away, in planned order
 };
 
 }  // namespace

@@ -147,8 +147,8 @@ Temporary Temporary::copyOf(const std::wstring& from, const std::wstring& folder
   return temporary;
 }
 
-LONG Temporary::rename(const std::wstring& to) {
-  LONG status = file_ ? renameOpenFile(file_.get(), to) : kStatusNotImplemented;
+LONG Temporary::rename(const std::wstring& to, bool replace) {
+  LONG status = file_ ? renameOpenFile(file_.get(), to, replace) : kStatusNotImplemented;
   if (status >= 0) release();
   return status;
 }

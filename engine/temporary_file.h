@@ -14,8 +14,9 @@
 // Ownership is proven by the file system, not by process ids (another PC's
 // ids mean nothing here): a live temporary is held open by its run without
 // sharing, from its creation until it has its name or is removed, except
-// while a replace by name needs it closed.  Removing a live one therefore
-// fails, and only what a dead run left can go.
+// while ReplaceFileW needs it closed (the moment between the close and the
+// replace).  Removing a live one therefore fails, and only what a dead run
+// left can go.
 
 #include <windows.h>
 
@@ -53,10 +54,10 @@ class Temporary {
   HANDLE handle() const { return file_.get(); }
   const std::wstring& path() const { return path_; }
 
-  // Gives it the name `to` through its open handle, never replacing a file.
-  // Returns the status (negative on failure); on success it is no temporary
-  // any more.
-  LONG rename(const std::wstring& to);
+  // Gives it the name `to` through its open handle, replacing a file of
+  // that name only when asked.  Returns the status (negative on failure);
+  // on success it is no temporary any more.
+  LONG rename(const std::wstring& to, bool replace = false);
   // Closes the handle for a step that needs the file by name.
   void close() { file_.reset(); }
   // The file has its name, or must stay (it may be the only whole copy):

@@ -154,7 +154,8 @@ class TreeTransfer {
           // The poll before this subfolder, once everything before it has
           // started or been dropped.
           return !cancelled();
-        });
+        },
+        [](NoState&) {});
     if (pool_) pool_->finishAll();
   }
 

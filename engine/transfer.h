@@ -54,9 +54,10 @@ void forEachSelected(const FolderNode& root, TargetKind kind, Visit visit) {
 //  - file(entry, target, state): a selected file of the folder at `target`.
 //  - beforeSubfolder(target): called before a subfolder is entered; false
 //    ends the walk.
-template <typename State, typename Enter, typename File, typename BeforeSubfolder>
+//  - leave(state): a folder that was entered is done with, its subtree too.
+template <typename State, typename Enter, typename File, typename BeforeSubfolder, typename Leave>
 void walkInTransferOrder(TargetKind kind, const FolderNode& root, std::wstring rootTarget,
-                         Enter enter, File file, BeforeSubfolder beforeSubfolder) {
+                         Enter enter, File file, BeforeSubfolder beforeSubfolder, Leave leave) {
   struct Frame {
     const FolderNode* node;
     std::wstring target;
@@ -77,12 +78,19 @@ void walkInTransferOrder(TargetKind kind, const FolderNode& root, std::wstring r
   while (!frames.empty()) {
     Frame& frame = frames.back();
     if (frame.nextChild == frame.node->subfolders.size() || cancelled()) {
+      leave(frame.state);
       frames.pop_back();
       continue;
     }
     const FolderNode& child = frame.node->subfolders[frame.nextChild++];
     std::wstring target = frame.target + L"\\" + child.name;
-    if (!beforeSubfolder(target)) break;
+    if (!beforeSubfolder(target)) {
+      while (!frames.empty()) {
+        leave(frames.back().state);
+        frames.pop_back();
+      }
+      break;
+    }
     State parent = frame.state;  // `frame` moves when the vector grows
     visit(child, std::move(target), &parent);
   }

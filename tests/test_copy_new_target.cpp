@@ -14,6 +14,7 @@
 #include "base/texts.h"
 #include "engine/file_copy.h"
 #include "engine/file_ops.h"
+#include "engine/file_placement.h"
 #include "engine/folder_tree.h"
 #include "engine/native_file.h"
 #include "engine/transfer.h"
@@ -35,8 +36,9 @@ TEST(CopyNewTarget, CopyArrivesUnderItsNameWithItsTimeAndNothingElse) {
   EXPECT_EQ(fileTimes(temp / L"dst\\a.txt").written, ticksAt(300));
   EXPECT_EQ(listFolder(temp / L"dst"), std::vector<std::wstring>{L"a.txt"});
 
-  // Times asked for arrive with a new name; over an existing file they are
-  // left to the caller (the platform's replace keeps the old creation time).
+  // Times asked for arrive with a new name, and with the rename over an
+  // existing file; after the platform's replace, which keeps the old
+  // creation time, they are left to the caller.
   FileTimes times;
   times.created = toFileTime(ticksAt(10));
   times.accessed = toFileTime(ticksAt(20));
@@ -48,11 +50,17 @@ TEST(CopyNewTarget, CopyArrivesUnderItsNameWithItsTimeAndNothingElse) {
   TestFileTimes b = fileTimes(temp / L"dst\\b.txt");
   EXPECT_EQ(b.written, ticksAt(30));
   EXPECT_EQ(b.accessed, ticksAt(20));
-  ASSERT_TRUE(
-      copyFileSafely(temp / L"src\\a.txt", longForm(temp / L"dst\\a.txt"), &times, &timesSet));
-  EXPECT_FALSE(timesSet);
-  EXPECT_EQ(readFile(temp / L"dst\\a.txt"), "source bytes");
-  EXPECT_EQ(listFolder(temp / L"dst"), (std::vector<std::wstring>{L"a.txt", L"b.txt"}));
+  for (ReplaceMethod method : {ReplaceMethod::Rename, ReplaceMethod::Platform}) {
+    setReplaceMethod(method);
+    writeFile(temp / L"dst\\a.txt", "old", ticksAt(0));
+    ASSERT_TRUE(
+        copyFileSafely(temp / L"src\\a.txt", longForm(temp / L"dst\\a.txt"), &times, &timesSet));
+    EXPECT_EQ(timesSet, method == ReplaceMethod::Rename);
+    if (timesSet) EXPECT_EQ(fileTimes(temp / L"dst\\a.txt").written, ticksAt(30));
+    EXPECT_EQ(readFile(temp / L"dst\\a.txt"), "source bytes");
+    EXPECT_EQ(listFolder(temp / L"dst"), (std::vector<std::wstring>{L"a.txt", L"b.txt"}));
+  }
+  setReplaceMethod(ReplaceMethod::Automatic);
 }
 
 // The source cannot be read: no target may appear, and a file that already

@@ -3,9 +3,10 @@
 //
 // Every case builds random sources in a folder of its own (names that differ
 // only in ASCII case, non-ASCII names, names outside the BMP, 255-character
-// names, folders deeper than MAX_PATH, empty folders, a file in one source
-// where another has a folder, read-only files, folder links back to a folder
-// above them), picks one combination of the options, locks
+// names, names like a run's temporaries, folders deeper than MAX_PATH, empty
+// folders, a file in one source where another has a folder, read-only files,
+// folder links back to a folder above them), picks one combination of the
+// options, locks
 // some files (for the whole run, or from the moment the transfer starts),
 // prepares a destination (absent, present with old files, blocked, a file,
 // under a missing parent) and perhaps cancels the run somewhere.  The model
@@ -316,6 +317,10 @@ const std::vector<std::wstring>& filePool() {
       longName(L'q', 255, L""),
       L"trailing dot.",  // names a plain Win32 path cannot spell; "\\?\" keeps them
       L"trailing space ",
+      // Users' files that merely look like the temporaries of a run: they
+      // are gathered, and in the destination replaced or left like others.
+      L"~ostrelle-dead-beef.tmp",
+      L"~OSTRELLE-1-2-3.TMP",
   };
   return pool;
 }
@@ -342,6 +347,8 @@ const std::vector<std::wstring>& folderPool() {
       L"dot",
       L"space ",
       L"space",
+      // A user's folder named like a run's staging folder of old.
+      L"~OSTRELLE-1-2.TMP",
   };
   return pool;
 }
