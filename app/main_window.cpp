@@ -5,6 +5,7 @@
 #include "app/about_box.h"
 #include "app/folder_inputs.h"
 #include "app/taskbar_progress.h"
+#include "base/data_folders.h"
 #include "base/program_folder.h"
 #include "base/run_state.h"
 #include "base/texts.h"
@@ -270,6 +271,8 @@ void initMainWindow(HWND window) {
   // The program's folder is fixed once per process; tests set it beforehand
   // to a folder of their own, which is then kept.
   if (programFolder().empty()) computeProgramFolder();
+  // Settings and logs stay beside the program only where it may write.
+  decideDataFolders();
 
   StoredSettings settings = loadSettings();
   if (MainWindowState* state = stateOf(window)) {
