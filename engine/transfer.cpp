@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -11,8 +12,10 @@
 #include "base/text.h"
 #include "base/texts.h"
 #include "engine/file_ops.h"
+#include "engine/system_folder.h"
 #include "engine/work_pool.h"
 #include "log/ordered_log.h"
+#include "log/run_log.h"
 
 namespace {
 
@@ -272,4 +275,22 @@ void transferFolder(const RunOptions& options, const FolderNode& node,
   // every worker) has ended.
   StagingArea staging(targetPath);
   TreeTransfer(options, workersFor(options), staging).run(node, targetPath);
+}
+
+std::wstring transferTarget(const std::wstring& destination) {
+  // The long-path form takes a path exactly as it stands, so a text that is
+  // no full path would otherwise be read against whatever the current
+  // folder is.  A full one has its separators normalised first.
+  if (!isFullDestination(destination)) {
+    writeLogLine(texts::kCategoryError, formatText(texts::kErrCreateTarget, destination.c_str()));
+    return {};
+  }
+  std::optional<std::wstring> target =
+      unredirectedPath(L"\\\\?\\" + normaliseDestination(destination), systemFolderView());
+  if (!target) {
+    writeLogLine(texts::kCategoryError,
+                 formatText(texts::kErrSystemFolderOutOfReach, destination.c_str()));
+    return {};
+  }
+  return *target;
 }
