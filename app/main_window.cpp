@@ -35,6 +35,13 @@ constexpr UINT_PTR kProgressTimer = 1;
 constexpr UINT kProgressInterval = 250;  // milliseconds
 constexpr UINT kShowProgress = WM_APP + 1;
 
+// The window moved to a screen of another DPI (WM_DPICHANGED, which the
+// headers for XP do not name).  The platform's own handling gives the
+// controls fonts for the new DPI; measuring waits for it, in a message
+// posted behind it.
+constexpr UINT kDpiChanged = 0x02E0;
+constexpr UINT kRemeasureAfterDpiChange = WM_APP + 2;
+
 // Disabled in this order while a run is active.  The source list, the run
 // button, Readme and About stay enabled.
 constexpr int kBusyControls[] = {IDC_DESTINATION,
@@ -257,6 +264,12 @@ INT_PTR CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return TRUE;
       case kShowProgress:
         showProgress(window);
+        return TRUE;
+      case kDpiChanged:
+        PostMessageW(window, kRemeasureAfterDpiChange, 0, 0);
+        return FALSE;
+      case kRemeasureAfterDpiChange:
+        updateHorizontalExtent(GetDlgItem(window, IDC_SOURCE_LIST));
         return TRUE;
       case WM_NCDESTROY:
         onNcDestroy(window);
