@@ -243,27 +243,27 @@ TEST(DialogLayout, TextsFitAndNoControlsOverlap) {
   MainWindowDriver app;
   ASSERT_TRUE(app.open());
   std::vector<std::wstring> faults;
-  ASSERT_TRUE(app.ui().call([&] { faults = layoutFaults(app.window()); }));
-
-  app.postCommand(IDC_ADD_SOURCE);
-  HWND add = app.ui().waitForWindow(L"#32770", L"抽出元フォルダを追加");
-  ASSERT_TRUE(add);
-  ASSERT_TRUE(app.ui().call([&] {
-    std::vector<std::wstring> more = layoutFaults(add);
-    faults.insert(faults.end(), more.begin(), more.end());
-  }));
-  pressButton(add, IDCANCEL);
-  ASSERT_TRUE(waitForWindowGone(add));
-
-  app.postCommand(IDC_ABOUT);
-  HWND about = app.ui().waitForWindow(L"#32770", L"バージョン情報");
-  ASSERT_TRUE(about);
-  ASSERT_TRUE(app.ui().call([&] {
-    std::vector<std::wstring> more = layoutFaults(about);
-    faults.insert(faults.end(), more.begin(), more.end());
-  }));
-  pressButton(about, IDOK);
-  ASSERT_TRUE(waitForWindowGone(about));
+  auto measure = [&](HWND dialog) {
+    return app.ui().call([&] {
+      std::vector<std::wstring> more = layoutFaults(dialog);
+      faults.insert(faults.end(), more.begin(), more.end());
+    });
+  };
+  ASSERT_TRUE(measure(app.window()));
+  struct Box {
+    int command;
+    const wchar_t* title;
+    int close;
+  };
+  for (Box box : {Box{IDC_ADD_SOURCE, L"抽出元フォルダを追加", IDCANCEL},
+                  Box{IDC_ABOUT, L"バージョン情報", IDOK}}) {
+    app.postCommand(box.command);
+    HWND dialog = app.ui().waitForWindow(L"#32770", box.title);
+    ASSERT_TRUE(dialog);
+    ASSERT_TRUE(measure(dialog));
+    pressButton(dialog, box.close);
+    ASSERT_TRUE(waitForWindowGone(dialog));
+  }
 
   EXPECT_TRUE(faults.empty()) << "at " << processDpi() << " DPI:" << toUtf8(joined(faults));
 }
