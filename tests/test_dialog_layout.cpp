@@ -5,9 +5,11 @@
 // its DPI from the registry as it starts.
 
 #include <gtest/gtest.h>
+#include <shlwapi.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,13 +24,6 @@ namespace {
 
 constexpr char kDpiVariable[] = "OSTRELLE_LAYOUT_DPI";  // set for a child run
 constexpr wchar_t kDesktopKey[] = L"Control Panel\\Desktop";
-
-struct DcOf {
-  explicit DcOf(HWND w) : window(w), dc(GetDC(w)) {}
-  ~DcOf() { ReleaseDC(window, dc); }
-  HWND window;
-  HDC dc;
-};
 
 // The room a control leaves its text, in pixels: a push button's frame and
 // margin, a check or radio box with the gap after it, a group box's caption
@@ -119,14 +114,13 @@ std::vector<std::wstring> layoutFaults(HWND dialog) {
   for (HWND control : controls) {
     std::wstring text = windowText(control);
     if (text.empty() || (GetWindowLongW(control, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) continue;
-    DcOf dc(control);
-    auto font = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
-    HGDIOBJ previous = SelectObject(dc.dc, font);
+    ScopedGetDC dc(control);
+    ScopedSelectObject font(dc.get(),
+                            reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));
     TEXTMETRICW metrics = {};
-    GetTextMetricsW(dc.dc, &metrics);
-    SIZE room = roomFor(control, dc.dc, metrics);
-    SIZE need = textSize(dc.dc, text, wraps(control), room.cx, metrics);
-    SelectObject(dc.dc, previous);
+    GetTextMetricsW(dc.get(), &metrics);
+    SIZE room = roomFor(control, dc.get(), metrics);
+    SIZE need = textSize(dc.get(), text, wraps(control), room.cx, metrics);
     if (need.cx > room.cx || need.cy > room.cy)
       faults.push_back(
           where + describe(control) +
@@ -153,46 +147,26 @@ std::wstring joined(const std::vector<std::wstring>& lines) {
   return all;
 }
 
-int processDpi() {
-  HDC dc = GetDC(nullptr);
-  int dpi = GetDeviceCaps(dc, LOGPIXELSX);
-  ReleaseDC(nullptr, dc);
-  return dpi;
-}
+int processDpi() { return GetDeviceCaps(ScopedGetDC(nullptr).get(), LOGPIXELSX); }
 
 bool underWine() {
   return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
 }
 
-// The desktop's LogPixels of the current user, set for as long as the object
-// lives and then put back as it was.
-class LogPixelsSetting {
- public:
-  explicit LogPixelsSetting(DWORD dpi) {
-    RegCreateKeyExW(HKEY_CURRENT_USER, kDesktopKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr,
-                    &key_, nullptr);
-    DWORD size = sizeof old_;
-    had_ = RegQueryValueExW(key_, L"LogPixels", nullptr, nullptr, reinterpret_cast<BYTE*>(&old_),
-                            &size) == ERROR_SUCCESS;
-    RegSetValueExW(key_, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
-                   sizeof dpi);
-  }
-  ~LogPixelsSetting() {
-    if (had_)
-      RegSetValueExW(key_, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&old_),
-                     sizeof old_);
-    else
-      RegDeleteValueW(key_, L"LogPixels");
-    RegCloseKey(key_);
-  }
-  LogPixelsSetting(const LogPixelsSetting&) = delete;
-  LogPixelsSetting& operator=(const LogPixelsSetting&) = delete;
+// The current user's desktop LogPixels; nothing when it is not set.
+std::optional<DWORD> logPixels() {
+  DWORD value = 0, size = sizeof value;
+  if (SHGetValueW(HKEY_CURRENT_USER, kDesktopKey, L"LogPixels", nullptr, &value, &size))
+    return std::nullopt;
+  return value;
+}
 
- private:
-  HKEY key_ = nullptr;
-  DWORD old_ = 0;
-  bool had_ = false;
-};
+void setLogPixels(std::optional<DWORD> value) {
+  if (value)
+    SHSetValueW(HKEY_CURRENT_USER, kDesktopKey, L"LogPixels", REG_DWORD, &*value, sizeof *value);
+  else
+    SHDeleteValueW(HKEY_CURRENT_USER, kDesktopKey, L"LogPixels");
+}
 
 // Runs this program's in-process layout test in a new process at `dpi`;
 // its exit code, with what it printed in `output`.
@@ -212,22 +186,21 @@ DWORD runLayoutTestAt(int dpi, std::string& output) {
   startup.hStdOutput = startup.hStdError = out.get();
   PROCESS_INFORMATION process = {};
   DWORD code = 1000;
-  {
-    LogPixelsSetting setting(static_cast<DWORD>(dpi));
-    SetEnvironmentVariableA(kDpiVariable, std::to_string(dpi).c_str());
-    BOOL started = CreateProcessW(exe, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                  &startup, &process);
-    SetEnvironmentVariableA(kDpiVariable, nullptr);
-    if (!started) return code;
-    // The child has its DPI once its first window exists; the setting stays
-    // until it has ended all the same.
+  // The setting stays until the child has ended, and then is put back.
+  std::optional<DWORD> previous = logPixels();
+  setLogPixels(static_cast<DWORD>(dpi));
+  SetEnvironmentVariableA(kDpiVariable, std::to_string(dpi).c_str());
+  if (CreateProcessW(exe, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                     &process)) {
     if (WaitForSingleObject(process.hProcess, 120000) == WAIT_OBJECT_0)
       GetExitCodeProcess(process.hProcess, &code);
     else
       TerminateProcess(process.hProcess, code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
   }
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  SetEnvironmentVariableA(kDpiVariable, nullptr);
+  setLogPixels(previous);
   out.reset();
   output = readFile(outputPath);
   return code;
