@@ -14,6 +14,13 @@ namespace {
 constexpr COLORREF kLinkNormal = RGB(0, 0, 255);
 constexpr COLORREF kLinkHovered = RGB(255, 0, 0);
 
+// The box moved to a screen of another DPI (WM_DPICHANGED, which the
+// headers for XP do not name).  The platform's own handling gives the
+// controls fonts for the new DPI; the link's fonts follow in a message
+// posted behind that handling.
+constexpr UINT kDpiChanged = 0x02E0;
+constexpr UINT kFollowLinkFont = WM_APP + 1;
+
 void openThroughShell(HWND owner, const wchar_t* target) {
   ShellExecuteW(owner, L"open", target, nullptr, nullptr, SW_SHOWNORMAL);
 }
@@ -72,6 +79,27 @@ LRESULT CALLBACK linkProc(HWND link, UINT message, WPARAM wParam, LPARAM lParam)
   return CallWindowProcW(linkState.previousProc, link, message, wParam, lParam);
 }
 
+// The font with the description of `font` and the underline flag set;
+// null when there is none.
+HFONT underlinedFontOf(HFONT font) {
+  LOGFONTW description = {};
+  if (!font || !GetObjectW(font, sizeof description, &description)) return nullptr;
+  description.lfUnderline = TRUE;
+  return CreateFontIndirectW(&description);
+}
+
+// The font the platform gave the link for the new DPI becomes its normal
+// font (unless the link still shows the underlined one: then it got none),
+// the underlined one is made anew from it, and the link shows in the normal
+// state; the old underlined font goes only once the link no longer has it.
+void followLinkFont() {
+  if (!linkState.link) return;
+  auto font = reinterpret_cast<HFONT>(SendMessageW(linkState.link, WM_GETFONT, 0, 0));
+  if (font && font != linkState.underlinedFont.get()) linkState.normalFont = font;
+  resetLink();
+  linkState.underlinedFont.reset(underlinedFontOf(linkState.normalFont));
+}
+
 BOOL onInitDialog(HWND dialog) {
   HWND owner = GetWindow(dialog, GW_OWNER);
   if (owner)
@@ -81,11 +109,7 @@ BOOL onInitDialog(HWND dialog) {
   linkState.link = GetDlgItem(dialog, IDC_LINK);
   linkState.background.reset(CreateSolidBrush(GetSysColor(COLOR_BTNFACE)));
   linkState.normalFont = reinterpret_cast<HFONT>(SendMessageW(linkState.link, WM_GETFONT, 0, 0));
-  LOGFONTW description = {};
-  if (linkState.normalFont && GetObjectW(linkState.normalFont, sizeof description, &description)) {
-    description.lfUnderline = TRUE;
-    linkState.underlinedFont.reset(CreateFontIndirectW(&description));
-  }
+  linkState.underlinedFont.reset(underlinedFontOf(linkState.normalFont));
   linkState.previousProc = reinterpret_cast<WNDPROC>(
       SetWindowLongPtrW(linkState.link, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(linkProc)));
   // A shared system cursor: never destroyed, and it stays the cursor of the
@@ -156,6 +180,12 @@ INT_PTR CALLBACK aboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
       case WM_DESTROY:
         onDestroy();
         return FALSE;
+      case kDpiChanged:
+        PostMessageW(dialog, kFollowLinkFont, 0, 0);
+        return FALSE;
+      case kFollowLinkFont:
+        followLinkFont();
+        return TRUE;
     }
   } catch (...) {
   }

@@ -5,6 +5,7 @@
 #include "app/about_box.h"
 #include "app/folder_inputs.h"
 #include "app/taskbar_progress.h"
+#include "base/data_folders.h"
 #include "base/handles.h"
 #include "base/program_folder.h"
 #include "base/run_state.h"
@@ -42,6 +43,13 @@ constexpr UINT kShowProgress = WM_APP + 1;
 constexpr UINT kStartFromCommandLine = WM_APP + 2;
 // Posted by an unattended run's return to idle: the window closes.
 constexpr UINT kEndUnattended = WM_APP + 3;
+
+// The window moved to a screen of another DPI (WM_DPICHANGED, which the
+// headers for XP do not name).  The platform's own handling gives the
+// controls fonts for the new DPI; measuring waits for it, in a message
+// posted behind it.
+constexpr UINT kDpiChanged = 0x02E0;
+constexpr UINT kRemeasureAfterDpiChange = WM_APP + 4;
 
 // Disabled in this order while a run is active.  The source list, the run
 // button, Readme and About stay enabled.
@@ -352,6 +360,12 @@ INT_PTR CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
       case kShowProgress:
         showProgress(window);
         return TRUE;
+      case kDpiChanged:
+        PostMessageW(window, kRemeasureAfterDpiChange, 0, 0);
+        return FALSE;
+      case kRemeasureAfterDpiChange:
+        updateHorizontalExtent(GetDlgItem(window, IDC_SOURCE_LIST));
+        return TRUE;
       case WM_NCDESTROY:
         onNcDestroy(window);
         return FALSE;
@@ -365,6 +379,8 @@ void initMainWindow(HWND window) {
   // The program's folder is fixed once per process; tests set it beforehand
   // to a folder of their own, which is then kept.
   if (programFolder().empty()) computeProgramFolder();
+  // Settings and logs stay beside the program only where it may write.
+  decideDataFolders();
 
   StoredSettings settings = loadSettings();
   if (MainWindowState* state = stateOf(window)) {

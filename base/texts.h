@@ -40,6 +40,8 @@ inline constexpr wchar_t kErrOpenForWrite[] =
     L"ファイルの書き込みオープンに失敗しました。[ファイル]%s";
 inline constexpr wchar_t kErrFolderLoop[] =
     L"上位のフォルダへのリンクのため、フォルダを読み込みませんでした。[フォルダ]%s";
+inline constexpr wchar_t kErrSystemFolderOutOfReach[] =
+    L"32ビット版の本ソフトでは、このシステムフォルダを扱えません。[フォルダ]%s";
 inline constexpr wchar_t kErrOutOfMemory[] = L"メモリが不足したため、抽出処理を中止しました。";
 
 // What a run that was cut short left behind and a later run removed

@@ -40,16 +40,8 @@ void extract(RunHost& host, const RunOptions& options, const RunKind& kind) {
       host.setTitle(options.copies() ? texts::kTitleCopying : texts::kTitleMoving);
       writeLogLine(texts::kCategoryNotice,
                    options.copies() ? texts::kCopyStarted : texts::kMoveStarted);
-      // The long-path form takes a path exactly as it stands, so a text that
-      // is no full path would otherwise be read against whatever the current
-      // folder is; it fails like a folder that cannot be made (so does an
-      // empty one).  A full one has its separators normalised first.
-      if (isFullDestination(options.destination))
-        transferFolder(options, tree.root(), L"\\\\?\\" + normaliseDestination(options.destination),
-                       tree.scannedIdentities());
-      else
-        writeLogLine(texts::kCategoryError,
-                     formatText(texts::kErrCreateTarget, options.destination.c_str()));
+      std::wstring target = transferTarget(options.destination);
+      if (!target.empty()) transferFolder(options, tree.root(), target, tree.scannedIdentities());
     }
   }
   tree.clear();

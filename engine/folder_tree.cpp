@@ -4,6 +4,7 @@
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <tuple>
 
 #include "base/handles.h"
@@ -11,6 +12,7 @@
 #include "base/text.h"
 #include "base/texts.h"
 #include "engine/file_ops.h"
+#include "engine/system_folder.h"
 #include "engine/temporary_file.h"
 #include "engine/work_pool.h"
 #include "log/ordered_log.h"
@@ -232,7 +234,15 @@ class Scanner {
       : options_(options), tree_(tree), checks_(checks), sink_(sink ? sink : &direct_) {}
 
   void scan(FolderNode& node, const std::wstring& folderPath) {
-    if (!enter(node, folderPath, longPathOf(folderPath))) return;
+    // The source is read where it really is, also under the system
+    // folder's redirection; its lines keep the path as the user gave it.
+    std::optional<std::wstring> longPath =
+        unredirectedPath(longPathOf(folderPath), systemFolderView());
+    if (!longPath) {
+      if (!cancelled()) folderError(texts::kErrSystemFolderOutOfReach, folderPath);
+      return;
+    }
+    if (!enter(node, folderPath, std::move(*longPath))) return;
     // True while data_ holds an entry of the innermost folder not yet handled:
     // the first entry of a folder comes with opening it.
     bool entryWaiting = true;

@@ -211,9 +211,6 @@ uint32_t countSelected(const FolderNode& root, TargetKind kind) {
 
 void planTransfer(const RunOptions& options, const FolderNode& root,
                   const std::wstring& destination) {
-  if (!isFullDestination(destination)) {
-    logLine(texts::kCategoryError, texts::kErrCreateTarget, destination);
-    return;
-  }
-  Planner(options).run(root, L"\\\\?\\" + normaliseDestination(destination));
+  std::wstring target = transferTarget(destination);
+  if (!target.empty()) Planner(options).run(root, target);
 }

@@ -14,8 +14,8 @@
 #include "engine/folder_tree.h"
 
 // Plans the transfer of `root` into the destination text as typed.  A text
-// that is not a full path gives the run's folder-creation error line with
-// the text as it stands, and nothing else.
+// the run refuses gives the run's error line (transferTarget), and nothing
+// else.
 void planTransfer(const RunOptions& options, const FolderNode& root,
                   const std::wstring& destination);
 

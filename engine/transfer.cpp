@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -12,9 +13,11 @@
 #include "base/texts.h"
 #include "engine/file_copy.h"
 #include "engine/file_ops.h"
+#include "engine/system_folder.h"
 #include "engine/temporary_file.h"
 #include "engine/work_pool.h"
 #include "log/ordered_log.h"
+#include "log/run_log.h"
 
 namespace {
 
@@ -309,4 +312,22 @@ void transferFolder(const RunOptions& options, const FolderNode& node,
       workers = 1;
   }
   TreeTransfer(options, workers, scannedFolders).run(node, targetPath);
+}
+
+std::wstring transferTarget(const std::wstring& destination) {
+  // The long-path form takes a path exactly as it stands, so a text that is
+  // no full path would otherwise be read against whatever the current
+  // folder is.  A full one has its separators normalised first.
+  if (!isFullDestination(destination)) {
+    writeLogLine(texts::kCategoryError, formatText(texts::kErrCreateTarget, destination.c_str()));
+    return {};
+  }
+  std::optional<std::wstring> target =
+      unredirectedPath(L"\\\\?\\" + normaliseDestination(destination), systemFolderView());
+  if (!target) {
+    writeLogLine(texts::kCategoryError,
+                 formatText(texts::kErrSystemFolderOutOfReach, destination.c_str()));
+    return {};
+  }
+  return *target;
 }

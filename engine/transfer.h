@@ -25,6 +25,13 @@ void transferFolder(const RunOptions& options, const FolderNode& node,
                     const std::wstring& targetPath,
                     const std::vector<FolderIdentity>& scannedFolders = {});
 
+// The "\\?\" path a run transfers into for a destination text, or "" once
+// the error line that refuses the text is written: one that is no full path
+// gets the folder-creation line with the text as typed, and so does an
+// empty one; a folder out of this process's reach (engine/system_folder.h)
+// gets a line of its own.
+std::wstring transferTarget(const std::wstring& destination);
+
 // A destination path as the file system compares names: every unit that has
 // a capital becomes it (so "\u00e4" meets "\u00c4", full-width "\uff41"
 // meets "\uff21"), not only ASCII as the tree does.

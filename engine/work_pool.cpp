@@ -6,6 +6,7 @@
 
 #include "base/run_state.h"
 #include "engine/file_ops.h"
+#include "engine/system_folder.h"
 
 WorkPool::WorkPool(unsigned workers, size_t capacity)
     : ready_(CreateSemaphoreW(nullptr, 0, 0x7FFFFFFF, nullptr)),
@@ -186,10 +187,14 @@ unsigned workersFor(const RunOptions& options) {
   unsigned workers = options.workers ? std::min(options.workers, 32u) : processorWorkers();
   if (workers <= 1) return 1;
   std::vector<std::wstring> paths;
+  // Compared where they really lead (engine/system_folder.h).
+  auto reached = [](const std::wstring& path) {
+    return unredirectedPath(path, systemFolderView()).value_or(path);
+  };
   for (const std::wstring& source : options.sources)
-    paths.push_back(comparable(longPathOf(source)));
+    paths.push_back(comparable(reached(longPathOf(source))));
   std::wstring destination = normaliseDestination(options.destination);
-  if (!destination.empty()) paths.push_back(comparable(L"\\\\?\\" + destination));
+  if (!destination.empty()) paths.push_back(comparable(reached(L"\\\\?\\" + destination)));
   for (size_t i = 0; i < paths.size(); ++i)
     for (size_t j = 0; j < paths.size(); ++j)
       if (i != j && !paths[i].empty() && !paths[j].empty() &&

@@ -2,8 +2,8 @@
 
 #include <cwchar>
 
+#include "base/data_folders.h"
 #include "base/handles.h"
-#include "base/program_folder.h"
 #include "base/run_state.h"
 #include "base/sync.h"
 #include "base/text.h"
@@ -202,7 +202,8 @@ void resetLogPaths() {
 }
 
 bool ensureLogFolder(UserPrompt& prompt) {
-  if (logFolderPath.empty()) logFolderPath = programFolder() + L"logs";
+  if (logFolderPath.empty()) logFolderPath = dataFolders().logs;
+  makeDataFolder(logFolderPath);
   CreateDirectoryW(logFolderPath.c_str(), nullptr);
   if (isFolderPath(logFolderPath)) return true;
   prompt.showMessage(formatText(texts::kLogFolderFailed, logFolderPath.c_str()), texts::kAppName,

@@ -1,6 +1,7 @@
 #pragma once
-// The per-run log file: "logs" beside the executable, one UTF-8 file (BOM,
-// CR LF) per run named after the local time, a settings header, a separator
+// The per-run log file: in the log folder ("logs" beside the executable, or
+// in the user's profile: base/data_folders.h), one UTF-8 file (BOM, CR LF)
+// per run named after the local time, a settings header, a separator
 // and time-stamped event lines.
 
 #include <windows.h>

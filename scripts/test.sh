@@ -28,13 +28,16 @@ if [ -z "${OSTRELLE_KEEP_DISPLAY:-}" ]; then
   done
   sleep 1
 fi
-# A small file system of its own for the disk-full tests, and a second
-# volume for moves across volumes in the kill test (mounting needs root;
-# without it those tests skip or stay on one volume).
+# A small file system of its own for the disk-full tests, a second volume
+# for moves across volumes in the kill test, and a read-only volume for a
+# program folder nobody may write to (mounting needs root; without it those
+# tests skip or stay on one volume).
 diskfull="$build/diskfull"
 diskfull_mounted=""
 othervolume="$build/othervolume"
 othervolume_mounted=""
+readonly_volume="$build/readonly"
+readonly_mounted=""
 if [ "$(id -u)" = 0 ]; then
   mkdir -p "$diskfull" "$othervolume"
   mountpoint -q "$diskfull" && umount "$diskfull" 2>/dev/null || true
@@ -47,12 +50,19 @@ if [ "$(id -u)" = 0 ]; then
     othervolume_mounted=1
     export OSTRELLE_OTHER_VOLUME="$othervolume"
   fi
+  mkdir -p "$readonly_volume"
+  mountpoint -q "$readonly_volume" && umount "$readonly_volume" 2>/dev/null || true
+  if mount -t tmpfs -o ro,size=64k tmpfs "$readonly_volume" 2>/dev/null; then
+    readonly_mounted=1
+    export OSTRELLE_READONLY_FOLDER="$readonly_volume"
+  fi
 fi
 cleanup() {
   wineserver -k 2>/dev/null || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
   [ -n "$diskfull_mounted" ] && umount "$diskfull" 2>/dev/null || true
   [ -n "$othervolume_mounted" ] && umount "$othervolume" 2>/dev/null || true
+  [ -n "$readonly_mounted" ] && umount "$readonly_volume" 2>/dev/null || true
 }
 trap cleanup EXIT
 # One wineserver for the whole suite instead of one per test program.

@@ -3,8 +3,8 @@
 #include <memory>
 #include <vector>
 
+#include "base/data_folders.h"
 #include "base/handles.h"
-#include "base/program_folder.h"
 #include "base/text.h"
 #include "base/texts.h"
 
@@ -146,7 +146,7 @@ std::wstring settingsPath() {
   wchar_t name[1024] = {};
   DWORD size = 1024;
   std::wstring user = GetUserNameW(name, &size) && name[0] ? name : kUnknownUser;
-  return formatText(L"%s%s_ostrelle.ini", programFolder().c_str(), user.c_str());
+  return formatText(L"%s%s_ostrelle.ini", dataFolders().settings.c_str(), user.c_str());
 }
 
 TargetKind decodeTargetKind(int value) {
@@ -194,6 +194,7 @@ std::optional<DestinationHistory> saveSettings(HWND owner, const StoredSettings&
                                                const std::wstring& destinationText,
                                                std::wstring* unshownError) {
   const std::wstring path = settingsPath();
+  makeDataFolder(dataFolders().settings);
   ensureUnicodeFile(path);
   if (!writeFlag(L"SUB_DIR", settings.includeSubfolders, path)) {
     std::wstring message = formatText(texts::kSettingsWriteFailed, path.c_str());

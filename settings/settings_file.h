@@ -1,6 +1,6 @@
 #pragma once
-// The per-user INI file beside the executable: run options and the ten most
-// recent destinations.
+// The per-user INI file, beside the executable or in the user's profile
+// (base/data_folders.h): run options and the ten most recent destinations.
 
 #include <windows.h>
 
@@ -27,7 +27,8 @@ struct StoredSettings {
   unsigned workers = 0;
 };
 
-// "%s%s_ostrelle.ini" of programFolder and the user name.
+// "%s%s_ostrelle.ini" of the settings folder (dataFolders) and the user
+// name.  Saving makes that folder when it lies in the profile.
 std::wstring settingsPath();
 
 StoredSettings loadSettings();

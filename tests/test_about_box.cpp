@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/about_box.h"
+#include "base/handles.h"
 #include "base/program_folder.h"
 #include "base/texts.h"
 #include "res/resource.h"
@@ -251,6 +252,41 @@ TEST_F(AboutBox, ActivationAndClickResetTheLink) {
   EXPECT_TRUE(IsWindow(box_));  // the click does not close the box
   pressButton(box_, IDOK);
   EXPECT_TRUE(closed());
+}
+
+// On a screen of another DPI the platform gives the controls a font for it
+// (here set by hand, as it does); the link's two fonts follow that font, and
+// the underlined one of the old DPI goes once the link no longer shows it.
+TEST_F(AboutBox, LinkFontsFollowTheNewFontAfterADpiChange) {
+  ASSERT_TRUE(open());
+  moveOverLink(5, 3);
+  LinkLook before = look();
+  ASSERT_TRUE(before.underlined);
+  LOGFONTW description = {};
+  GetObjectW(reinterpret_cast<HFONT>(SendMessageW(box_, WM_GETFONT, 0, 0)), sizeof description,
+             &description);
+  description.lfHeight = description.lfHeight * 3 / 2;
+  GdiObject larger(CreateFontIndirectW(&description));
+  RECT suggested;
+  GetWindowRect(box_, &suggested);
+  ASSERT_TRUE(ui_->call([&] {
+    SendMessageW(link_, WM_SETFONT, reinterpret_cast<WPARAM>(larger.get()), FALSE);
+    SendMessageW(box_, 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(144, 144),
+                 reinterpret_cast<LPARAM>(&suggested));
+  }));
+  ASSERT_TRUE(settle(box_));
+  expectNormal();
+  EXPECT_EQ(look().font, larger.get());
+  EXPECT_EQ(GetObjectType(before.font), 0u);
+
+  moveOverLink(5, 3);
+  expectHovered();
+  LOGFONTW hovered = {};
+  GetObjectW(look().font, sizeof hovered, &hovered);
+  EXPECT_EQ(hovered.lfHeight, description.lfHeight);
+  pressButton(box_, IDOK);
+  EXPECT_TRUE(closed());
+  EXPECT_EQ(GetObjectType(larger.get()), DWORD(OBJ_FONT));  // borrowed, not the box's
 }
 
 // Escape never closes the box; OK, Enter and the caption's close do, and

@@ -56,7 +56,9 @@ TEST(CopyNewTarget, CopyArrivesUnderItsNameWithItsTimeAndNothingElse) {
     ASSERT_TRUE(
         copyFileSafely(temp / L"src\\a.txt", longForm(temp / L"dst\\a.txt"), &times, &timesSet));
     EXPECT_EQ(timesSet, method == ReplaceMethod::Rename);
-    if (timesSet) EXPECT_EQ(fileTimes(temp / L"dst\\a.txt").written, ticksAt(30));
+    if (timesSet) {
+      EXPECT_EQ(fileTimes(temp / L"dst\\a.txt").written, ticksAt(30));
+    }
     EXPECT_EQ(readFile(temp / L"dst\\a.txt"), "source bytes");
     EXPECT_EQ(listFolder(temp / L"dst"), (std::vector<std::wstring>{L"a.txt", L"b.txt"}));
   }

@@ -5,6 +5,7 @@
 #include "engine/file_copy.h"
 #include "engine/file_ops.h"
 #include "engine/file_placement.h"
+#include "engine/system_folder.h"
 #include "engine/temporary_file.h"
 #include "log/ordered_log.h"
 #include "support/test_files.h"
@@ -71,6 +72,36 @@ TEST(LongPath, DestinationsBecomeValidBases) {
   for (const PathCase& c : plain) EXPECT_EQ(plainPathOf(c.input), c.expected) << c.input;
   EXPECT_EQ(joinPath(L"\\\\?\\C:\\", L"x"), L"\\\\?\\C:\\x");
   EXPECT_EQ(joinPath(L"\\\\?\\C:\\a", L"x"), L"\\\\?\\C:\\a\\x");
+}
+
+// A 32-bit program on 64-bit Windows reaches the real System32 only as
+// Sysnative; without that name (64-bit XP) such a path is refused.
+TEST(SystemFolder, PathsUnderSystem32UnderRedirection) {
+  const SystemFolderView vista = {L"C:\\Windows", true, true};
+  const SystemFolderView xp = {L"C:\\Windows", true, false};
+  const SystemFolderView native = {L"C:\\Windows", false, false};
+  struct Case {
+    const wchar_t* path;
+    const wchar_t* throughSysnative;  // under `vista`
+    bool refusedOnXp;
+  };
+  const Case cases[] = {
+      {L"C:\\Windows\\System32", L"C:\\Windows\\Sysnative", true},
+      {L"\\\\?\\c:\\WINDOWS\\system32\\drivers\\etc",
+       L"\\\\?\\C:\\Windows\\Sysnative\\drivers\\etc", true},
+      {L"C:\\Windows\\System32x\\a", L"C:\\Windows\\System32x\\a", false},
+      {L"C:\\Windows\\SysWOW64", L"C:\\Windows\\SysWOW64", false},
+      {L"C:\\Windows", L"C:\\Windows", false},
+      {L"D:\\Windows\\System32", L"D:\\Windows\\System32", false},
+      {L"\\\\?\\UNC\\server\\Windows\\System32", L"\\\\?\\UNC\\server\\Windows\\System32", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(unredirectedPath(c.path, vista), std::optional<std::wstring>(c.throughSysnative));
+    EXPECT_EQ(unredirectedPath(c.path, xp),
+              c.refusedOnXp ? std::nullopt : std::optional<std::wstring>(c.path));
+    EXPECT_EQ(unredirectedPath(c.path, native), std::optional<std::wstring>(c.path));
+  }
 }
 
 TEST(FileOps, FoldersThatCanBeEntered) {

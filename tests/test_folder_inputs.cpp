@@ -252,6 +252,33 @@ TEST(SourceList, HorizontalExtentFollowsTheWidestEntry) {
   EXPECT_EQ(horizontalExtent(list), textWidth(list, middle));
 }
 
+// On a screen of another DPI the list gets a font for it (here set by hand,
+// as the platform does); the extent is measured again in that font.
+TEST(SourceList, HorizontalExtentFollowsTheFontAfterADpiChange) {
+  GdiObject larger;  // outlives the window that uses it
+  MainWindowDriver app;
+  ASSERT_TRUE(app.open());
+  HWND list = app.item(IDC_SOURCE_LIST);
+  const std::wstring widest = L"C:\\" + std::wstring(80, L'W');
+  app.drop(IDC_SOURCE_LIST, {widest, L"C:\\i"});
+  const LONG before = horizontalExtent(list);
+  LOGFONTW description = {};
+  GetObjectW(reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0)), sizeof description,
+             &description);
+  description.lfHeight *= 2;
+  larger.reset(CreateFontIndirectW(&description));
+  RECT suggested;
+  GetWindowRect(app.window(), &suggested);
+  ASSERT_TRUE(app.ui().call([&] {
+    SendMessageW(list, WM_SETFONT, reinterpret_cast<WPARAM>(larger.get()), FALSE);
+    SendMessageW(app.window(), 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(192, 192),
+                 reinterpret_cast<LPARAM>(&suggested));
+  }));
+  ASSERT_TRUE(settle(app.window()));
+  EXPECT_EQ(horizontalExtent(list), textWidth(list, widest));
+  EXPECT_GT(horizontalExtent(list), before);
+}
+
 TEST(SourceDrop, ADropDuringARunWaitsForTheNextRun) {
   MainWindowDriver app;
   RunThreads runs(RunThreads::Mode::Held);

@@ -1,0 +1,98 @@
+// Where the settings file and the logs go, on real folders: a program folder
+// that takes new files, one where a file is named "logs", and a read-only
+// one (a read-only volume that scripts/test.sh mounts; Wine runs as root,
+// so permissions alone would deny nothing).
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "base/data_folders.h"
+#include "base/program_folder.h"
+#include "log/run_log.h"
+#include "settings/settings_file.h"
+#include "support/log_capture.h"
+#include "support/test_files.h"
+
+namespace {
+
+struct Place {
+  const char* what;
+  std::wstring programFolder;  // ends in a backslash
+  bool settingsBeside, logsBeside;
+  std::vector<std::wstring> besideAfterwards;  // the program folder's names after a run, sorted
+};
+
+std::wstring nameOf(const std::wstring& path) { return path.substr(path.rfind(L'\\') + 1); }
+
+// Saves the settings and runs a log in the program folder of `place`, with
+// a profile of the test's own, and checks where each went and that nothing
+// else appeared.
+void expectPlaces(const Place& place) {
+  SCOPED_TRACE(place.what);
+  TempFolder profileRoot;
+  const ProfileFolders profile = {profileRoot / L"Roaming", profileRoot / L"Local"};
+  makeFolders(profile.roaming);
+  makeFolders(profile.local);
+  setProgramFolder(place.programFolder);
+  resetLogPaths();
+  decideDataFolders(profile);
+
+  const std::wstring settingsFolder =
+      place.settingsBeside ? place.programFolder : profile.roaming + L"\\Ostrelle\\";
+  EXPECT_EQ(dataFolders().settings, settingsFolder);
+  EXPECT_TRUE(saveSettings(nullptr, StoredSettings(), L"D:\\out"));
+  EXPECT_EQ(settingsPath().substr(0, settingsFolder.size()), settingsFolder);
+  EXPECT_TRUE(fileExists(settingsPath()));
+  EXPECT_EQ(loadSettings().history[0], L"D:\\out");
+
+  const std::wstring logs =
+      place.logsBeside ? place.programFolder + L"logs" : profile.local + L"\\Ostrelle\\logs";
+  RecordingPrompt prompt;
+  ASSERT_TRUE(openRunLog(prompt, RunOptions()));
+  closeRunLog();
+  EXPECT_EQ(logFolder(), logs);
+  EXPECT_EQ(lastLogPath().substr(0, logs.size() + 1), logs + L"\\");
+  showLatestLog(prompt);  // "ログを表示" follows the log
+  EXPECT_EQ(prompt.opened, std::vector<std::wstring>{lastLogPath()});
+  EXPECT_TRUE(prompt.messages.empty());
+
+  // The write test left nothing behind, and the profile holds only what
+  // went there.
+  std::wstring programFolder = place.programFolder;
+  programFolder.pop_back();
+  EXPECT_EQ(listFolder(programFolder), place.besideAfterwards);
+  std::vector<std::wstring> inProfile;
+  if (!place.settingsBeside) inProfile.push_back(L"Roaming\\Ostrelle\\" + nameOf(settingsPath()));
+  if (!place.logsBeside) inProfile.push_back(L"Local\\Ostrelle\\logs\\" + nameOf(lastLogPath()));
+  std::sort(inProfile.begin(), inProfile.end());
+  EXPECT_EQ(listTree(profileRoot.path()), inProfile);
+
+  resetLogPaths();
+  setProgramFolder(L"");
+}
+
+}  // namespace
+
+TEST(DataFolders, SettingsAndLogsGoWhereTheProgramMayWrite) {
+  TempFolder writable, logsTaken;
+  setProgramFolder(writable.path() + L"\\");
+  const std::wstring ini = nameOf(settingsPath());
+  writeFile(logsTaken / L"logs", "a file of the user's");
+
+  expectPlaces({"writable", writable.path() + L"\\", true, true, {L"logs", ini}});
+  expectPlaces({"a file named logs", logsTaken.path() + L"\\", true, false, {L"logs", ini}});
+  EXPECT_EQ(readFile(logsTaken / L"logs"), "a file of the user's");
+
+  const ProfileFolders real = userProfileFolders();
+  EXPECT_FALSE(real.roaming.empty());
+  EXPECT_FALSE(real.local.empty());
+  EXPECT_NE(real.roaming, real.local);
+
+  std::wstring readOnly = folderFromEnvironment("OSTRELLE_READONLY_FOLDER");
+  if (readOnly.empty()) GTEST_SKIP() << "no read-only volume (mounting one needs root)";
+  EXPECT_FALSE(folderTakesNewFiles(readOnly + L"\\"));
+  expectPlaces({"read-only", readOnly + L"\\", false, false, {}});
+}
