@@ -17,12 +17,16 @@ struct RunOptions {
   TimeCriterion criterion = TimeCriterion::Both;
   TransferMethod method = TransferMethod::Copy;
   bool keepTimeStamps = true;
+  // "出力先と同じファイルはコピーしない": a copy leaves out a target that has
+  // the winner's size and last-write time already.  Counts only in copy mode.
+  bool skipSame = false;
   bool logTransfers = false;  // the log menu's switch, not a control
   // Threads for the per-file work of a run; 0: chosen from the processor
   // count.  Not a control: the settings file may set it.
   unsigned workers = 0;
 
   bool copies() const { return method == TransferMethod::Copy; }
+  bool skipsSame() const { return skipSame && copies(); }
   // Ignore hierarchy counts only while subfolders are included.
   bool flattens() const { return includeSubfolders && ignoreHierarchy; }
 };

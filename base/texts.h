@@ -81,6 +81,12 @@ inline constexpr wchar_t kTimeStampsDropped[] = L"維持しない";
 inline constexpr wchar_t kLabelTransferLog[] = L"コピーと移動ログ";
 inline constexpr wchar_t kTransferLogOn[] = L"記録する";
 inline constexpr wchar_t kTransferLogOff[] = L"記録しない";
+// Only when a copy leaves out what the destination holds already: one more
+// header line, and before the end line the number left out (category 確認).
+inline constexpr wchar_t kLabelSkipSame[] = L"出力先と同じファイル";
+inline constexpr wchar_t kSkipSameOn[] = L"コピーしない";
+inline constexpr wchar_t kSkippedSame[] =
+    L"出力先と同じため、%u 個のファイルをコピーしませんでした。";
 inline constexpr wchar_t kEventLine[] = L"%4u年%2u月%2u日%2u時%2u分%2u秒%3uミリ秒【%s】%s\n";
 inline constexpr wchar_t kLogFileName[] = L"%s\\%04u_%02u_%02u_%02u_%02u_%02u_%03u.txt";
 
