@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "app/command_line.h"
+#include "base/data_folders.h"
 #include "base/program_folder.h"
 #include "base/run_state.h"
 #include "base/text.h"
@@ -171,7 +172,7 @@ TEST(CommandLine, TheRealProgramRunsUnattendedAndEndsWithItsExitCode) {
       {"bad", L"/run " + dest + a + L" /bogus", 3, false, {}, {}},
       {"no source", L"/run " + dest, 3, false, {}, {}},
       {"no destination", L"/run " + a, 3, false, {}, {}},
-      {"logs is a file", L"/run " + dest + a, 3, true, {}, {}},
+      {"logs is a file, here and in the profile", L"/run " + dest + a, 3, true, {}, {}},
       {"preview", L"/preview " + dest + a, 0, false, {L"確認:プレビュー完了。"}, {}},
       {"missing source",
        L"-RUN " + dest + a + L" " + missing,
@@ -187,10 +188,21 @@ TEST(CommandLine, TheRealProgramRunsUnattendedAndEndsWithItsExitCode) {
        {L"確認:抽出処理完了。"},
        {L"one.txt", L"two.txt"}},
   };
+  // A file named "logs" beside the program sends the logs to the profile;
+  // one there too leaves no log folder at all.  What the profile had there
+  // is put aside for the while.
+  const std::wstring profileLogs = userProfileFolders().local + L"\\Ostrelle\\logs",
+                     aside = profileLogs + L".aside";
+  makeFolders(userProfileFolders().local + L"\\Ostrelle");
+  bool putAside = MoveFileExW(profileLogs.c_str(), aside.c_str(), 0) != FALSE;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::wstring app = root / fromUtf8(c.name), settings = installProgram(app);
-    if (c.name == std::string("logs is a file")) writeFile(app + L"\\logs", "x");
+    bool noLogs = c.code == 3 && c.saved;
+    if (noLogs) {
+      writeFile(app + L"\\logs", "x");
+      writeFile(profileLogs, "x");
+    }
     Child child(app, c.arguments);
     EXPECT_EQ(child.wait(), c.code);
     EXPECT_EQ(child.boxes, Paths{});
@@ -199,7 +211,9 @@ TEST(CommandLine, TheRealProgramRunsUnattendedAndEndsWithItsExitCode) {
     auto from = std::find_if(log.begin(), log.end(), [](auto& l) { return l[0] == L'エ'; });
     EXPECT_EQ(Paths(from == log.end() ? log.end() - !log.empty() : from, log.end()), c.log);
     EXPECT_EQ(fileExists(settings), c.saved);
+    if (noLogs) DeleteFileW(profileLogs.c_str());
   }
+  if (putAside) MoveFileExW(aside.c_str(), profileLogs.c_str(), 0);
 }
 
 // Closed during its run, while the settings cannot be saved; a second copy
