@@ -12,6 +12,7 @@
 #include "base/text.h"
 #include "base/texts.h"
 #include "engine/file_ops.h"
+#include "engine/same_file.h"
 #include "engine/transfer.h"
 #include "log/run_log.h"
 
@@ -63,25 +64,32 @@ class Planner {
         [this](const FolderNode& folder, const std::wstring& target, const FolderState* parent,
                FolderState& state) { return enterFolder(folder, target, parent, state); },
         [this](const FileEntry& entry, const std::wstring& target, FolderState& state) {
-          planFile(entry, target, state.isNew);
+          planFile(entry, target, state);
           runProgress.fileDone();
         },
         [](const std::wstring&) { return true; },
         [this](FolderState& state) { leaveFolder(state); });
+    if (skipped_) writeLogLine(texts::kCategoryNotice, formatText(texts::kSkippedSame, skipped_));
   }
 
  private:
   struct FolderState {
-    bool isNew = false;  // the run would make it
-    size_t mark = 0;     // the entries planned from here on are this folder's
-    bool keep = false;   // a later folder beside it is the same on disk
+    bool isNew = false;                   // the run would make it
+    uint64_t timePrecision = kExactTime;  // of last-write times on its volume
+    size_t mark = 0;                      // the entries planned from here on are this folder's
+    bool keep = false;                    // a later folder beside it is the same on disk
     // Folded names of its subfolders that occur more than once (rarely any).
     std::shared_ptr<const std::set<std::wstring>> twins;
   };
 
   enum class Kind { Absent, File, Folder, NewFolder };
-  // What the plan has put at a path so far: a file or a folder it makes.
+  // What the plan has put at a path so far: a file (of the winner's size
+  // and last-write time) or a folder it makes.
   enum class Planned : unsigned char { File, NewFolder };
+  struct PlannedItem {
+    Planned kind;
+    uint64_t size = 0, written = 0;
+  };
 
   // What is at `path` once the steps planned so far were done.  A folder
   // the run would make holds only what the plan puts into it.
@@ -89,7 +97,7 @@ class Planner {
     std::wstring folded = foldedPath(path);
     auto found = planned_.find(folded);
     if (found != planned_.end())
-      return found->second == Planned::File ? Kind::File : Kind::NewFolder;
+      return found->second.kind == Planned::File ? Kind::File : Kind::NewFolder;
     if (parentIsNew || gone_.count(folded)) return Kind::Absent;
     DWORD attributes = GetFileAttributesW(probePath(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return Kind::Absent;
@@ -106,7 +114,11 @@ class Planner {
     state.mark = order_.size();
     state.keep = parent && parent->twins && parent->twins->count(foldedPath(folder.name));
     state.twins = twinsAmong(folder.subfolders);
-    return enterFolder(target, parent == nullptr, parent && parent->isNew, state.isNew);
+    if (!enterFolder(target, parent == nullptr, parent && parent->isNew, state.isNew)) return false;
+    // As the run sees it: a folder it makes lies on its parent's volume.
+    if (options_.skipsSame())
+      state.timePrecision = state.isNew && parent ? parent->timePrecision : timePrecisionAt(target);
+    return true;
   }
 
   static std::shared_ptr<const std::set<std::wstring>> twinsAmong(
@@ -125,7 +137,7 @@ class Planner {
   }
 
   // Puts something at a (folded) path; a folder's leaving takes it away.
-  void plan(const std::wstring& folded, Planned what) {
+  void plan(const std::wstring& folded, PlannedItem what) {
     gone_.erase(folded);
     if (planned_.insert_or_assign(folded, what).second) order_.push_back(folded);
   }
@@ -150,13 +162,25 @@ class Planner {
       logLine(texts::kCategoryError, texts::kErrCreateTarget, plain);
       return false;
     }
-    plan(foldedPath(target), Planned::NewFolder);
+    plan(foldedPath(target), {Planned::NewFolder});
     logLine(texts::kCategoryPlanned, texts::kPlannedFolder, plain);
     isNew = true;
     return true;
   }
 
-  void planFile(const FileEntry& entry, const std::wstring& folderPath, bool folderIsNew) {
+  // Whether the run would leave the file out: its target is a file of the
+  // winner's size and last-write time, on disk or as the plan left it.
+  bool holdsSame(const FileEntry& entry, const std::wstring& target, const FolderState& folder) {
+    auto found = planned_.find(foldedPath(target));
+    if (found != planned_.end())
+      return found->second.kind == Planned::File && found->second.size == entry.size &&
+             sameTime(found->second.written, entry.written, folder.timePrecision);
+    return !folder.isNew && !gone_.count(foldedPath(target)) &&
+           holdsSameFile(target, entry.size, entry.written, folder.timePrecision);
+  }
+
+  void planFile(const FileEntry& entry, const std::wstring& folderPath, const FolderState& state) {
+    const bool folderIsNew = state.isNew;
     std::wstring source = entry.sourcePath();
     const ScannedFolder& folder = *entry.folder;
     std::wstring sourceLong = joinPath(
@@ -167,6 +191,10 @@ class Planner {
     std::wstring target = folderPath + L"\\";
     target.append(entry.name, entry.nameLength);
     Kind kind = kindOf(target, folderIsNew);
+    if (options_.skipsSame() && kind == Kind::File && holdsSame(entry, target, state)) {
+      ++skipped_;
+      return;
+    }
     bool fails;
     if (options_.copies()) {
       // A copy replaces a file, also a read-only one, but not a folder, nor
@@ -184,7 +212,7 @@ class Planner {
     writeLogLine(texts::kCategoryPlanned,
                  formatText(options_.copies() ? texts::kPlannedCopy : texts::kPlannedMove,
                             source.c_str(), plainPathOf(target).c_str()));
-    plan(foldedPath(target), Planned::File);
+    plan(foldedPath(target), {Planned::File, entry.size, entry.written});
     // A moved file leaves its place free.  Only a place inside the
     // destination can be a later target; it is kept to the end.
     std::wstring foldedSource = foldedPath(sourceLong);
@@ -196,7 +224,8 @@ class Planner {
 
   const RunOptions& options_;
   std::wstring destination_;  // folded, with a closing backslash
-  std::unordered_map<std::wstring, Planned> planned_;
+  std::unordered_map<std::wstring, PlannedItem> planned_;
+  uint32_t skipped_ = 0;                   // files left out because the target holds them already
   std::unordered_set<std::wstring> gone_;  // sources inside the destination moved away
   std::vector<std::wstring> order_;  // the paths a folder's leaving takes away, in planned order
 };

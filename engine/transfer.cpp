@@ -13,6 +13,7 @@
 #include "base/texts.h"
 #include "engine/file_copy.h"
 #include "engine/file_ops.h"
+#include "engine/same_file.h"
 #include "engine/system_folder.h"
 #include "engine/temporary_file.h"
 #include "engine/work_pool.h"
@@ -43,9 +44,21 @@ bool makeTargetFolder(const std::wstring& targetPath, bool& made, LogSink& log) 
   return true;
 }
 
+// What a folder of the walk knows: the precision of last-write times on its
+// volume, for the skip of what the destination holds already.
+struct TargetFolder {
+  uint64_t timePrecision = kExactTime;
+};
+
 // The work for one file, on whichever thread runs it; its lines go to `log`.
-void transferFile(const RunOptions& options, const FileEntry& entry, const std::wstring& targetPath,
-                  LogSink& log) {
+// False when the target was left as it was because it holds the same file.
+bool transferFile(const RunOptions& options, const FileEntry& entry, const std::wstring& targetPath,
+                  const TargetFolder& folderInfo, LogSink& log) {
+  if (options.skipsSame()) {
+    std::wstring target = targetPath + L"\\";
+    target.append(entry.name, entry.nameLength);
+    if (holdsSameFile(target, entry.size, entry.written, folderInfo.timePrecision)) return false;
+  }
   std::wstring source = entry.sourcePath();
   // The calls get the long form the scan opened the folder by, with the name
   // appended as it is: parsing the plain path again would strip a trailing
@@ -67,19 +80,19 @@ void transferFile(const RunOptions& options, const FileEntry& entry, const std::
         break;
       case CopyOutcome::SourceNotOpened:
         logError(log, texts::kErrOpenForRead, source);
-        return;
+        return true;
       case CopyOutcome::Failed:
         logError(log, texts::kErrCopy, source);
-        return;
+        return true;
     }
   } else {
     if (options.keepTimeStamps && !readFileTimes(sourceLong, times)) {
       logError(log, texts::kErrOpenForRead, source);
-      return;
+      return true;
     }
     if (!moveFile(sourceLong, target)) {
       logError(log, texts::kErrMove, source);
-      return;
+      return true;
     }
   }
   if (options.logTransfers) {
@@ -91,6 +104,7 @@ void transferFile(const RunOptions& options, const FileEntry& entry, const std::
   // copy or move gave it.
   if (options.keepTimeStamps && !timesSet && !writeFileTimes(target, times))
     logError(log, texts::kErrOpenForWrite, target);
+  return true;
 }
 
 // Whether a step's copy or move failed because the volume was full; `error`
@@ -141,14 +155,12 @@ class TreeTransfer {
   }
 
   void run(const FolderNode& node, const std::wstring& targetPath) {
-    struct NoState {};
-    walkInTransferOrder<NoState>(
+    walkInTransferOrder<TargetFolder>(
         options_.targetKind, node, targetPath,
-        [this](const FolderNode&, const std::wstring& target, const NoState*, NoState&) {
-          return enterFolder(target);
-        },
-        [this](const FileEntry& entry, const std::wstring& target, NoState&) {
-          handleFile(entry, target);
+        [this](const FolderNode&, const std::wstring& target, const TargetFolder* parent,
+               TargetFolder& folder) { return enterFolder(target, parent, folder); },
+        [this](const FileEntry& entry, const std::wstring& target, TargetFolder& folder) {
+          handleFile(entry, target, folder);
         },
         [this](const std::wstring& target) {
           if (!parallel()) return true;
@@ -158,8 +170,11 @@ class TreeTransfer {
           // started or been dropped.
           return !cancelled();
         },
-        [](NoState&) {});
+        [](TargetFolder&) {});
     if (pool_) pool_->finishAll();
+    // Every step's lines are out: the count goes last, as with one thread.
+    if (uint32_t skipped = skipped_.load())
+      writeLogLine(texts::kCategoryNotice, formatText(texts::kSkippedSame, skipped));
   }
 
  private:
@@ -177,29 +192,32 @@ class TreeTransfer {
 
   // Makes the target folder; in a folder that was there before, what a run
   // that was cut short left behind goes now.
-  void prepareFolder(const std::wstring& target, bool& ok, LogSink& log) {
-    bool made = false;
+  void prepareFolder(const std::wstring& target, bool& ok, bool& made, LogSink& log) {
     ok = makeTargetFolder(target, made, log);
     if (ok && !made) removeDeadTemporaries(target, log);
   }
 
-  bool enterFolder(const std::wstring& target) {
+  bool enterFolder(const std::wstring& target, const TargetFolder* parent, TargetFolder& folder) {
     // A folder that was scanned as well may hold sources of later files:
     // from here on one file at a time, after all in flight have ended.
     if (parallel() && !scanned_.empty() && isScannedFolder(target)) {
       pool_->finishAll();
       alone_ = true;
     }
-    bool ok = false;
+    bool ok = false, made = false;
     if (!parallel()) {
       DirectLog direct;
-      prepareFolder(target, ok, direct);
-      return ok;
+      prepareFolder(target, ok, made, direct);
+    } else {
+      uint64_t step = log_.begin();
+      StepLines lines;
+      prepareFolder(target, ok, made, lines);
+      log_.finish(step, lines);
     }
-    uint64_t step = log_.begin();
-    StepLines lines;
-    prepareFolder(target, ok, lines);
-    log_.finish(step, lines);
+    // A folder made here lies on its parent's volume; one that was there
+    // may be another volume mounted below it.
+    if (ok && options_.skipsSame())
+      folder.timePrecision = made && parent ? parent->timePrecision : timePrecisionAt(target);
     return ok;
   }
 
@@ -209,10 +227,11 @@ class TreeTransfer {
     return std::find(scanned_.begin(), scanned_.end(), identity) != scanned_.end();
   }
 
-  void handleFile(const FileEntry& entry, const std::wstring& folderTarget) {
+  void handleFile(const FileEntry& entry, const std::wstring& folderTarget,
+                  const TargetFolder& folder) {
     if (!parallel()) {
       DirectLog direct;
-      transferFile(options_, entry, folderTarget, direct);
+      if (!transferFile(options_, entry, folderTarget, folder, direct)) ++skipped_;
       runProgress.fileDone();
       return;
     }
@@ -226,17 +245,19 @@ class TreeTransfer {
     const RunOptions& options = options_;
     OrderedLog& log = log_;
     WorkPool& pool = *pool_;
-    pool_->submit([&options, &log, &pool, &entry, folderTarget, step, flight](bool started) {
+    std::atomic<uint32_t>& skipped = skipped_;
+    pool_->submit([&options, &log, &pool, &skipped, &entry, folderTarget, folder, step,
+                   flight](bool started) {
       StepLines lines;
       try {
         if (started) {
-          transferFile(options, entry, folderTarget, lines);
+          if (!transferFile(options, entry, folderTarget, folder, lines)) ++skipped;
           // Files copied at the same time share the space left.  One that
           // did not fit is tried again alone, as with one thread, once the
           // others have ended and before any further file starts.
           if (ranOutOfSpace(lines, GetLastError())) {
             lines.lines().clear();
-            pool.runAlone([&] { transferFile(options, entry, folderTarget, lines); });
+            pool.runAlone([&] { transferFile(options, entry, folderTarget, folder, lines); });
           }
           runProgress.fileDone();
         }
@@ -264,7 +285,8 @@ class TreeTransfer {
 
   const RunOptions& options_;
   const std::vector<FolderIdentity>& scanned_;
-  bool alone_ = false;  // a scanned folder was met: one file at a time from there on
+  bool alone_ = false;                // a scanned folder was met: one file at a time from there on
+  std::atomic<uint32_t> skipped_{0};  // files left out because the target holds them
   std::vector<std::shared_ptr<InFlight>> inFlight_;
   OrderedLog log_;
   std::unique_ptr<WorkPool> pool_;  // last: it goes first, and its jobs use the log

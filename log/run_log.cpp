@@ -173,6 +173,7 @@ std::wstring formatSettingsHeader(const RunOptions& options) {
                        options.keepTimeStamps ? texts::kTimeStampsKept : texts::kTimeStampsDropped);
   header += headerLine(texts::kLabelTransferLog,
                        options.logTransfers ? texts::kTransferLogOn : texts::kTransferLogOff);
+  if (options.skipsSame()) header += headerLine(texts::kLabelSkipSame, texts::kSkipSameOn);
   return header;
 }
 

@@ -10,8 +10,10 @@
 #include "base/texts.h"
 #include "engine/file_ops.h"
 #include "engine/folder_tree.h"
+#include "engine/same_file.h"
 #include "engine/temporary_file.h"
 #include "engine/transfer.h"
+#include "log/run_log.h"
 #include "support/log_capture.h"
 #include "support/test_files.h"
 
@@ -510,4 +512,100 @@ TEST_F(Transfer, AnAllocationFailureInAWorkerEndsTheTransfer) {
       EXPECT_EQ(copied, 10u);
     }
   }
+}
+
+// Leaving out what the destination holds: only a file of the winner's size
+// and last-write time is left alone, untouched (not even its attributes),
+// with no line of its own; one line counts the files left out.  Everything
+// else is copied as without the box, and a move never leaves anything out.
+TEST_F(Transfer, ACopyLeavesOutOnlyTargetsOfTheSameSizeAndTime) {
+  struct Target {
+    const wchar_t* name;  // in name order
+    std::string bytes;
+    int64_t second;  // its last-write time
+    bool folder, skipped;
+  };
+  const Target targets[] = {
+      {L"an hour.txt", "12345", 100 + 3600, false, false},
+      {L"folder.txt", "", 100, true, false},
+      {L"missing.txt", "", 0, false, false},
+      {L"newer.txt", "12345", 5000, false, false},
+      {L"older.txt", "12345", 1, false, false},
+      {L"other size.txt", "1234", 100, false, false},
+      {L"other time.txt", "12345", 101, false, false},
+      {L"same.txt", "12345", 100, false, true},
+  };
+  for (const Target& t : targets)
+    writeFile(temp / (std::wstring(L"src\\") + t.name), "12345", ticksAt(100));
+  options.skipSame = true;
+  options.logTransfers = true;
+  for (unsigned workers : {1u, 4u}) {
+    SCOPED_TRACE(workers);
+    options.workers = workers;
+    std::wstring out = temp / formatText(L"out%u", workers);
+    for (const Target& t : targets) {
+      if (t.folder)
+        makeFolders(out + L"\\" + t.name);
+      else if (t.second)
+        writeFile(out + L"\\" + t.name, t.bytes, ticksAt(t.second));
+    }
+    SetFileAttributesW((out + L"\\same.txt").c_str(), FILE_ATTRIBUTE_HIDDEN);
+    DWORD attributes = GetFileAttributesW((out + L"\\same.txt").c_str());
+    ASSERT_TRUE(attributes & FILE_ATTRIBUTE_HIDDEN);
+    LogCapture log;
+    run({temp / L"src"}, out);
+    std::vector<LogLine> due;
+    for (const Target& t : targets) {
+      std::wstring source = temp / (std::wstring(L"src\\") + t.name);
+      if (t.folder) {
+        due.push_back(errorLine(texts::kErrCopy, source));
+      } else if (!t.skipped) {
+        due.push_back(transferLine(true, source, out + L"\\" + t.name));
+        EXPECT_EQ(readFile(out + L"\\" + t.name), "12345") << t.name;
+      }
+    }
+    due.push_back({texts::kCategoryNotice, formatText(texts::kSkippedSame, 1u)});
+    expectLines(log.lines(), due);
+    // The file left out keeps what it had, its hidden attribute too.
+    EXPECT_EQ(GetFileAttributesW((out + L"\\same.txt").c_str()), attributes);
+  }
+  const std::wstring line = L"設定情報【出力先と同じファイル】コピーしない\n";
+  std::wstring header = formatSettingsHeader(options);
+  EXPECT_EQ(header.rfind(line), header.size() - line.size()) << "one more line, after the nine";
+  options.method = TransferMethod::Move;
+  EXPECT_EQ(formatSettingsHeader(options).find(texts::kLabelSkipSame), std::wstring::npos);
+}
+
+// The precision of the volume decides: within 2 s on FAT (and where the
+// volume does not say), 10 ms on exFAT, exact on NTFS; an hour is never the
+// same, whatever the volume.
+TEST(SameFile, TimesCompareAtTheVolumesPrecision) {
+  EXPECT_EQ(timePrecisionOf(L"NTFS"), kExactTime);
+  EXPECT_EQ(timePrecisionOf(L"ReFS"), kExactTime);
+  EXPECT_EQ(timePrecisionOf(L"exFAT"), kExFatTime);
+  for (const wchar_t* other : {L"FAT", L"FAT32", L"UDF", L""})
+    EXPECT_EQ(timePrecisionOf(other), kFatTime) << other;
+  const uint64_t t = ticksAt(1000);
+  struct Case {
+    uint64_t other, precision;
+    bool same;
+  };
+  const Case cases[] = {
+      {t, kExactTime, true},
+      {t + 1, kExactTime, false},
+      {t + 99999, kExFatTime, true},
+      {t + 100000, kExFatTime, false},
+      {t - 19999999, kFatTime, true},
+      {t + 20000000, kFatTime, false},
+      {t + 36000000000, kFatTime, false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(sameTime(t, c.other, c.precision), c.same) << c.other;
+  // On disk: a target a second off is the same file on FAT, not on NTFS.
+  TempFolder temp;
+  writeFile(temp / L"a.txt", "abc", ticksAt(1001));
+  std::wstring target = L"\\\\?\\" + temp.path() + L"\\a.txt";
+  EXPECT_TRUE(holdsSameFile(target, 3, t, kFatTime));
+  EXPECT_FALSE(holdsSameFile(target, 3, t, kExactTime));
+  EXPECT_FALSE(holdsSameFile(target, 4, ticksAt(1001), kFatTime));
+  EXPECT_FALSE(holdsSameFile(L"\\\\?\\" + temp.path(), 0, t, kFatTime));  // a folder
 }
