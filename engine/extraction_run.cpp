@@ -6,6 +6,7 @@
 #include "engine/file_ops.h"
 #include "engine/folder_tree.h"
 #include "engine/preview.h"
+#include "engine/source_scan.h"
 #include "engine/transfer.h"
 #include "log/run_log.h"
 

@@ -6,11 +6,11 @@
 // time criterion; on equal times the copy met first) and the number of
 // copies met in that node.
 //
-// Merging is deferred: while scanning, scanFolder appends every copy and
-// every subfolder to its node in the order met; finishScan then sorts each
-// node stably by name and folds equal names, which gives exactly the result
-// of inserting one copy at a time, in O(n log n) even when one node collects
-// every file.  Until finishScan has run the arrays are unsorted.
+// Merging is deferred: while scanning (source_scan.h) every copy and every
+// subfolder is appended to its node in the order met; finishScan then sorts
+// each node stably by name and folds equal names, which gives exactly the
+// result of inserting one copy at a time, in O(n log n) even when one node
+// collects every file.  Until finishScan has run the arrays are unsorted.
 
 #include <windows.h>
 
@@ -109,16 +109,6 @@ void addFileCopy(FolderTree& tree, FolderNode& node, const ScannedFolder* folder
                  std::wstring_view name, uint64_t compareTime, uint64_t size = 0,
                  uint64_t written = 0);
 
-// Merges the folder's contents into `node` as the options say; every problem
-// becomes an error line of the run log.  Returns at once when cancelled.
-void scanFolder(const RunOptions& options, FolderTree& tree, FolderNode& node,
-                const std::wstring& folderPath);
-
 // Sorts and folds every node: afterwards the arrays are in name order with
 // unique names, winners chosen and counts summed.
 void finishScan(FolderTree& tree);
-
-// scanFolder for every source in order, then finishScan.  The opens of the
-// files run on workersFor(options) threads; the tree and the error lines come
-// out as with one.
-void scanSources(const RunOptions& options, FolderTree& tree);

@@ -17,6 +17,7 @@
 #include "engine/file_placement.h"
 #include "engine/folder_tree.h"
 #include "engine/native_file.h"
+#include "engine/source_scan.h"
 #include "engine/transfer.h"
 #include "support/log_capture.h"
 #include "support/test_files.h"

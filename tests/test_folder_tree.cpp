@@ -16,6 +16,7 @@
 #include "base/texts.h"
 #include "engine/file_ops.h"
 #include "engine/folder_tree.h"
+#include "engine/source_scan.h"
 #include "support/log_capture.h"
 #include "support/test_files.h"
 

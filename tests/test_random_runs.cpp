@@ -43,6 +43,7 @@
 #include "base/texts.h"
 #include "engine/extraction_run.h"
 #include "engine/folder_tree.h"
+#include "engine/source_scan.h"
 #include "log/run_log.h"
 #include "support/log_capture.h"
 #include "support/test_files.h"

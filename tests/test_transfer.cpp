@@ -11,6 +11,7 @@
 #include "engine/file_ops.h"
 #include "engine/folder_tree.h"
 #include "engine/same_file.h"
+#include "engine/source_scan.h"
 #include "engine/temporary_file.h"
 #include "engine/transfer.h"
 #include "log/run_log.h"
