@@ -122,6 +122,16 @@ TEST(FileOps, FoldersThatCanBeEntered) {
   FindHandle none = startEnumeration(temp / L"missing", data, empty);
   EXPECT_FALSE(none);
   EXPECT_FALSE(empty);
+
+  // One folder by two paths is one identity; a volume that gives no file
+  // index (0, or all ones) makes it unknown, and unknown equals nothing.
+  FolderIdentity sub, again;
+  ASSERT_TRUE(canEnterFolder(temp / L"sub", &sub));
+  ASSERT_TRUE(canEnterFolder(temp.path() + L"\\.\\sub\\", &again));
+  EXPECT_TRUE(sub.known());
+  EXPECT_EQ(sub, again);
+  for (FolderIdentity unknown : {FolderIdentity{7, 0, 0, 9}, FolderIdentity{7, ~0u, ~0u, 9}})
+    EXPECT_NE(unknown, unknown);
 }
 
 // Reading needs the file to itself; setting times asks only for the right

@@ -57,7 +57,8 @@ class Transfer : public ::testing::Test {
     FolderTree tree;
     options.sources = sources;
     scanSources(options, tree);
-    transferFolder(options, tree.root(), L"\\\\?\\" + normaliseDestination(destination));
+    transferFolder(options, tree.root(), L"\\\\?\\" + normaliseDestination(destination),
+                   tree.scannedIdentities());
   }
   TempFolder temp;
   RunOptions options;
@@ -609,4 +610,38 @@ TEST(SameFile, TimesCompareAtTheVolumesPrecision) {
   EXPECT_FALSE(holdsSameFile(target, 3, t, kExactTime));
   EXPECT_FALSE(holdsSameFile(target, 4, ticksAt(1001), kFatTime));
   EXPECT_FALSE(holdsSameFile(L"\\\\?\\" + temp.path(), 0, t, kFatTime));  // a folder
+}
+
+// A destination that is a folder of a source under another path (a link
+// here; 8.3 names, subst and mapped drives alike), and two sources that are
+// one folder: the texts do not show it, the identities do.  Then a job's
+// target may be another's source, and two opens of one file would meet:
+// one file at a time, on the run's own thread.
+TEST_F(Transfer, FoldersReachedByOtherPathsAreNotWorkedOnAtOnce) {
+  for (int i = 0; i < 12; ++i) writeFile(temp / formatText(L"S\\f%02d.txt", i), "f");
+  makeFolders(temp / L"S\\out");
+  ASSERT_TRUE(makeFolderLink(temp / L"toOut", temp / L"S\\out"));
+  ASSERT_TRUE(makeFolderLink(temp / L"toS", temp / L"S"));
+  options.workers = 4;
+  const DWORD self = GetCurrentThreadId();
+  std::wstring counted = L"copy";
+  std::atomic<int> elsewhere{0}, calls{0};
+  setFileOperationHook([&](const wchar_t* operation, const std::wstring&) {
+    if (operation != counted) return;
+    ++calls;
+    if (GetCurrentThreadId() != self) ++elsewhere;
+  });
+  run({temp / L"S"}, temp / L"toOut");
+  EXPECT_EQ(calls.load(), 12);
+  EXPECT_EQ(elsewhere.load(), 0) << "copies into a scanned folder ran on workers";
+  EXPECT_TRUE(fileExists(temp / L"S\\out\\f11.txt"));
+  counted = L"read";  // the scan's opens
+  calls = 0;
+  elsewhere = 0;
+  run({temp / L"S", temp / L"toS"}, temp / L"out2");
+  EXPECT_GT(calls.load(), 24);
+  EXPECT_EQ(elsewhere.load(), 0) << "one folder as two sources was scanned on workers";
+  setFileOperationHook(nullptr);
+  removeFolderLink(temp / L"toOut");
+  removeFolderLink(temp / L"toS");
 }
