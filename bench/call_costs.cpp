@@ -49,6 +49,7 @@ struct Call {
   const char* what;
   std::function<void(int)> run;  // does the call for file i
   double seconds = 0;
+  int filesPerCall = 1;  // a call that serves this many files is reported per file
 };
 
 }  // namespace
@@ -100,6 +101,22 @@ void printCallCosts(const std::wstring& scratch, const std::wstring& largeFolder
        }},
       {"GetFileAttributesW of a name not in a folder of 300",
        [&](int i) { GetFileAttributesW(longForm(src + formatText(L"\\none_%05d", i)).c_str()); }},
+      {"GetFileAttributesExW of a file by name in a folder of 300 (asking for a target's size "
+       "and time)",
+       [&](int i) {
+         WIN32_FILE_ATTRIBUTE_DATA data;
+         GetFileAttributesExW(longForm(src + name(i)).c_str(), GetFileExInfoStandard, &data);
+       }},
+      {"one FindFirstFileW/FindNextFileW pass over the folder of 300, per file (reading a "
+       "folder's entries: size and time come with them)",
+       [&](int) {
+         WIN32_FIND_DATAW data;
+         FindHandle find(FindFirstFileW(longForm(src + L"\\*").c_str(), &data));
+         if (find)
+           while (FindNextFileW(find.get(), &data)) {
+           }
+       },
+       0, kFiles},
       {"CopyFileW to a new name (what both must do once a name)",
        [&](int i) {
          CopyFileW(longForm(src + name(i)).c_str(), longForm(fresh + name(i)).c_str(), TRUE);
@@ -162,7 +179,8 @@ void printCallCosts(const std::wstring& scratch, const std::wstring& largeFolder
     std::string what = call.what ? call.what
                                  : "GetFileAttributesW of a name not in a folder of " +
                                        std::to_string(large.size());
-    printf("  %9.0f  %s\n", call.seconds / kFiles * 1e6, what.c_str());
+    printf(call.filesPerCall == 1 ? "  %9.0f  %s\n" : "  %9.2f  %s\n",
+           call.seconds / kFiles / call.filesPerCall * 1e6, what.c_str());
   }
   fflush(stdout);
   removeTree(scratch);

@@ -157,6 +157,48 @@ std::string copyContent(const PlannedName& name, const PlannedCopy& copy) {
   return bytes;
 }
 
+std::wstring copyPath(const DataSetPlan& plan, const std::wstring& root, const PlannedName& name,
+                      const PlannedCopy& copy) {
+  std::wstring base = root + formatText(L"\\s%u", copy.source + 1);
+  return (name.folder == 0 ? base : base + L"\\" + plan.folders[name.folder]) + L"\\" + name.name;
+}
+
+bool writeCopy(const DataSetPlan& plan, const std::wstring& root, const PlannedName& name,
+               const PlannedCopy& copy) {
+  return writeOneFile(copyPath(plan, root, name, copy), copyContent(name, copy), copy.time);
+}
+
+DataSetPlan planNewerWinners(const DataSetPlan& plan, double share, uint64_t seed,
+                             std::vector<size_t>& changed) {
+  DataSetPlan out = plan;
+  const size_t count = plan.names.size();
+  auto chosen = static_cast<size_t>(std::llround(std::clamp(share, 0.0, 1.0) * count));
+  // The first `chosen` places of a seeded shuffle of the indexes.
+  std::vector<size_t> order(count);
+  std::iota(order.begin(), order.end(), size_t{0});
+  Random random(seed ^ 0x6E65776572ull);
+  for (size_t i = 0; i < chosen; ++i)
+    std::swap(order[i], order[i + random.below(static_cast<uint32_t>(count - i))]);
+  changed.assign(order.begin(), order.begin() + chosen);
+  std::sort(changed.begin(), changed.end());
+
+  const uint32_t sizes = plan.params.maxSize - plan.params.minSize + 1;
+  for (size_t index : changed) {
+    PlannedName& name = out.names[index];
+    const PlannedCopy& winner = name.winner();
+    PlannedCopy* copy = &name.copies[&winner - name.copies.data()];
+    uint64_t newest = 0;
+    for (const auto& c : name.copies) newest = std::max(newest, c.time);
+    // A minute to a day later: newer at any volume's precision.
+    copy->time = newest + (60 + random.below(24 * 3600)) * kTicksPerSecond;
+    uint32_t size = plan.params.minSize + random.below(sizes);
+    if (size == copy->size)
+      size = sizes > 1 ? plan.params.minSize + (size - plan.params.minSize + 1) % sizes : size + 1;
+    copy->size = size;
+  }
+  return out;
+}
+
 bool writeDataSet(const DataSetPlan& plan, const std::wstring& root) {
   for (uint32_t src = 0; src < plan.params.sources; ++src) {
     std::wstring base = root + formatText(L"\\s%u", src + 1);
@@ -167,9 +209,7 @@ bool writeDataSet(const DataSetPlan& plan, const std::wstring& root) {
     for (const auto& name : plan.names) {
       for (const auto& copy : name.copies) {
         if (copy.source != src) continue;
-        std::wstring folder = name.folder == 0 ? base : base + L"\\" + plan.folders[name.folder];
-        if (!writeOneFile(folder + L"\\" + name.name, copyContent(name, copy), copy.time))
-          return false;
+        if (!writeCopy(plan, root, name, copy)) return false;
       }
     }
   }

@@ -68,3 +68,19 @@ std::string copyContent(const PlannedName& name, const PlannedCopy& copy);
 // Writes the sources as root\s1..sN, every folder of the plan in each.
 // Returns false when a file cannot be written.
 bool writeDataSet(const DataSetPlan& plan, const std::wstring& root);
+
+// The file of one copy below `root` (as writeDataSet places it).
+std::wstring copyPath(const DataSetPlan& plan, const std::wstring& root, const PlannedName& name,
+                      const PlannedCopy& copy);
+// Writes (or overwrites) one copy's file: its content, size and times.
+bool writeCopy(const DataSetPlan& plan, const std::wstring& root, const PlannedName& name,
+               const PlannedCopy& copy);
+
+// The plan after newer copies of some winners were written into the sources:
+// a seeded choice of `share` of the names (the same for the same plan, share
+// and seed), whose winner's file gets new content of another size and a
+// last-write time newer than every copy of its name, so it stays the winner
+// and differs from the copy gathered before in both size and time.
+// `changed` receives the indexes of the chosen names, in plan order.
+DataSetPlan planNewerWinners(const DataSetPlan& plan, double share, uint64_t seed,
+                             std::vector<size_t>& changed);

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Builds the benchmark and runs it under Wine in the build's private prefix.
 #   bench/run.sh                    everything: copy runs, worker sweep, slow
-#                                   volume, single calls and scale mode
+#                                   volume, gathering again, single calls and
+#                                   scale mode
 #   bench/run.sh --only sweep,slow  some parts; any other options of the program
 #                                   (see bench/README.md) are passed through
 # The data sets go to $OSTRELLE_BENCH_DATA (default /tmp/ostrelle-bench) and
 # are reused by later runs with the same parameters.  The report is also kept
-# in <build>/bench/last-run.txt.
+# in <build>/bench/last-run.txt.  A failed check of the benchmark's own
+# results ends it with exit code 1.
 #
 # The slow-volume part needs FUSE: the script builds bench/slowfs.c natively,
 # mounts it over <data>/slow-backing at <data>/slow-volume (Z:\... for Wine)

@@ -3,9 +3,11 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "base/handles.h"
 #include "base/text.h"
+#include "bench/report.h"
 
 namespace {
 
@@ -130,6 +132,20 @@ std::vector<std::wstring> compareSnapshots(const Snapshot& a, const Snapshot& b,
     for (const auto& f : onlyB) note(L"folder only in the second: " + f);
   }
   return out;
+}
+
+bool checkSnapshots(const std::string& what, const Snapshot& a, const Snapshot& b,
+                    const char* sameText, bool withCounts) {
+  auto differences = compareSnapshots(a, b, true);
+  printf("    destination check, %s: %s", what.c_str(),
+         differences.empty() ? sameText : "DIFFERENT");
+  if (withCounts)
+    printf(" (%s files, %s folders)", grouped(static_cast<double>(a.files.size())).c_str(),
+           grouped(static_cast<double>(a.folders.size())).c_str());
+  printf("\n");
+  printDifferences(differences);
+  if (!differences.empty()) checkFailed("destination " + what + " differ");
+  return differences.empty();
 }
 
 void removeTree(const std::wstring& path) {

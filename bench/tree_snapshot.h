@@ -29,5 +29,11 @@ Snapshot expectedSnapshot(const DataSetPlan& plan);
 std::vector<std::wstring> compareSnapshots(const Snapshot& a, const Snapshot& b,
                                            bool compareFolders, size_t limit = 5);
 
+// Prints "destination check, <what>: <sameText>" (with the first snapshot's
+// counts of files and folders when `withCounts`) or "DIFFERENT" and the first
+// differences, which count as a failed check.  True when equal.
+bool checkSnapshots(const std::string& what, const Snapshot& a, const Snapshot& b,
+                    const char* sameText, bool withCounts = false);
+
 // Deletes a folder and everything below it.
 void removeTree(const std::wstring& path);
