@@ -11,6 +11,7 @@
 #include "bench/measure.h"
 #include "bench/report.h"
 #include "engine/folder_tree.h"
+#include "engine/source_scan.h"
 
 namespace {
 
