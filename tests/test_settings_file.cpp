@@ -81,6 +81,7 @@ std::vector<Entry> expectedEntries(const StoredSettings& s, const DestinationHis
   e.emplace_back(L"OPTION", L"COPY", flag(s.method == TransferMethod::Copy));
   e.emplace_back(L"OPTION", L"TIMESTAMP", flag(s.keepTimeStamps));
   e.emplace_back(L"OPTION", L"LOGGING_COPY", flag(s.logTransfers));
+  if (s.skipSame) e.emplace_back(L"OPTION", L"SKIP_SAME", flag(true));
   for (size_t i = 0; i < history.size(); ++i)
     e.emplace_back(L"DST_DIR_LOG", formatText(L"PATH_%d", int(i + 1)), history[i]);
   return e;
@@ -104,6 +105,7 @@ TEST_F(SettingsFile, DefaultsWithoutAFile) {
   EXPECT_EQ(s.method, TransferMethod::Copy);
   EXPECT_TRUE(s.keepTimeStamps);
   EXPECT_FALSE(s.logTransfers);
+  EXPECT_FALSE(s.skipSame);
   EXPECT_EQ(s.history, DestinationHistory());
   EXPECT_FALSE(readSubfolderSetting());
   EXPECT_FALSE(fileExists(settingsPath()));  // loading never creates it
@@ -116,14 +118,20 @@ TEST_F(SettingsFile, DecodesStoredValues) {
     TargetKind kind;
     TimeCriterion criterion;
     TransferMethod method;
-    bool stamps, log;
+    bool stamps, log, skip = false;
   };
   const Case cases[] = {
       // Out-of-range numbers: the first kind and the last criterion, copy, on.
-      {"KIND_OF_TARGET=5\r\nCRITERION=7\r\nCOPY=3\r\nTIMESTAMP=2\r\nLOGGING_COPY=9\r\n", false,
-       false, TargetKind::NewestAndUnique, TimeCriterion::Both, TransferMethod::Copy, true, true},
-      {"KIND_OF_TARGET=1\r\nCRITERION=0\r\nCOPY=0\r\nTIMESTAMP=0\r\nLOGGING_COPY=0\r\n", false,
-       false, TargetKind::NewestOnly, TimeCriterion::Modified, TransferMethod::Move, false, false},
+      {"KIND_OF_TARGET=5\r\nCRITERION=7\r\nCOPY=3\r\nTIMESTAMP=2\r\nLOGGING_COPY=9\r\n"
+       "SKIP_SAME=9\r\n",
+       false, false, TargetKind::NewestAndUnique, TimeCriterion::Both, TransferMethod::Copy, true,
+       true, true},
+      {"KIND_OF_TARGET=1\r\nCRITERION=0\r\nCOPY=0\r\nTIMESTAMP=0\r\nLOGGING_COPY=0\r\n"
+       "SKIP_SAME=0\r\n",
+       false, false, TargetKind::NewestOnly, TimeCriterion::Modified, TransferMethod::Move, false,
+       false},
+      {"SKIP_SAME=1\r\n", false, false, TargetKind::NewestAndUnique, TimeCriterion::Both,
+       TransferMethod::Copy, true, false, true},
       {"KIND_OF_TARGET=2\r\nCRITERION=1\r\n", false, false, TargetKind::UniqueOnly,
        TimeCriterion::Created, TransferMethod::Copy, true, false},
       // Ignore hierarchy loads as stored even with subfolders off.
@@ -147,6 +155,7 @@ TEST_F(SettingsFile, DecodesStoredValues) {
     EXPECT_EQ(s.method, c.method);
     EXPECT_EQ(s.keepTimeStamps, c.stamps);
     EXPECT_EQ(s.logTransfers, c.log);
+    EXPECT_EQ(s.skipSame, c.skip);
     EXPECT_EQ(readSubfolderSetting(), c.sub);
     DeleteFileW(settingsPath().c_str());
   }
@@ -169,6 +178,7 @@ TEST_F(SettingsFile, FirstSaveWritesEveryKey) {
   s.method = TransferMethod::Move;
   s.keepTimeStamps = false;
   s.logTransfers = true;
+  s.skipSame = true;
   auto history = saveSettings(nullptr, s, L"D:\\Out");
   ASSERT_TRUE(history);
   DestinationHistory expected = historyOf({L"D:\\Out"});
@@ -178,7 +188,8 @@ TEST_F(SettingsFile, FirstSaveWritesEveryKey) {
   // And back.
   StoredSettings loaded = loadSettings();
   EXPECT_EQ(loaded.history, expected);
-  EXPECT_TRUE(loaded.includeSubfolders && loaded.ignoreHierarchy && loaded.logTransfers);
+  EXPECT_TRUE(loaded.includeSubfolders && loaded.ignoreHierarchy && loaded.logTransfers &&
+              loaded.skipSame);
   EXPECT_EQ(loaded.targetKind, TargetKind::UniqueOnly);
   EXPECT_EQ(loaded.criterion, TimeCriterion::Created);
   EXPECT_EQ(loaded.method, TransferMethod::Move);
@@ -227,6 +238,38 @@ TEST_F(SettingsFile, ThreadCountIsReadAndKeptButNeverAdded) {
     EXPECT_EQ(loadSettings().workers, workers);
     DeleteFileW(settingsPath().c_str());
   }
+}
+
+// SKIP_SAME is newer than the other keys: a save adds it only while it is
+// on, so the file of a user who never turns it on stays byte for byte as
+// before; once there, it follows the box, off included.
+TEST_F(SettingsFile, SkipSameIsAddedOnlyWhenOnAndThenKept) {
+  std::wstring earlier =
+      L"[OPTION]\r\nSUB_DIR=0\r\nKAISOU_MUSHI=0\r\nKIND_OF_TARGET=0\r\nCRITERION=2\r\n"
+      L"COPY=1\r\nTIMESTAMP=1\r\nLOGGING_COPY=0\r\n[DST_DIR_LOG]\r\nPATH_1=C:\\one\r\n";
+  for (int i = 2; i <= 10; ++i) earlier += formatText(L"PATH_%d=\r\n", i);
+  writeUnicodeIni(earlier);
+  const std::string before = readFile(settingsPath());
+  StoredSettings s = loadSettings();
+  ASSERT_TRUE(saveSettings(nullptr, s, L"C:\\one"));
+  ASSERT_TRUE(saveSettings(nullptr, s, L"C:\\one"));
+  EXPECT_EQ(readFile(settingsPath()), before);
+
+  s.skipSame = true;
+  auto history = saveSettings(nullptr, s, L"C:\\one");
+  ASSERT_TRUE(history);
+  EXPECT_EQ(readIni(), expectedEntries(s, *history));
+  EXPECT_TRUE(loadSettings().skipSame);
+
+  s.skipSame = false;
+  ASSERT_TRUE(saveSettings(nullptr, s, L"C:\\one"));
+  std::vector<Entry> entries = readIni();
+  EXPECT_EQ(std::count_if(entries.begin(), entries.end(),
+                          [](const Entry& e) { return std::get<1>(e) == L"SKIP_SAME"; }),
+            1);
+  EXPECT_NE(std::find(entries.begin(), entries.end(), Entry(L"OPTION", L"SKIP_SAME", L"0")),
+            entries.end());
+  EXPECT_FALSE(loadSettings().skipSame);
 }
 
 TEST(PromoteDestination, Cases) {
