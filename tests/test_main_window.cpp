@@ -592,7 +592,12 @@ TEST(MainWindow, SkipBoxFollowsTheMethodAndReachesTheRunAndTheFile) {
   EXPECT_TRUE(app.enabled(IDC_SKIP_SAME));
   EXPECT_FALSE(fileExists(app.settingsFile()));
 
-  app.click(IDC_METHOD_MOVE);
+  // An arrow key moves the selection within the method buttons, as a click.
+  ASSERT_TRUE(app.ui().call([&] { SetFocus(app.item(IDC_METHOD_COPY)); }));
+  postKey(app.item(IDC_METHOD_COPY), VK_RIGHT);
+  ASSERT_TRUE(settle(app.window()));
+  ASSERT_TRUE(app.checked(IDC_METHOD_MOVE));
+  EXPECT_FALSE(app.enabled(IDC_SKIP_SAME));
   EXPECT_TRUE(options().skipSame);
   EXPECT_FALSE(options().skipsSame());
   app.command(IDC_RUN);
