@@ -560,10 +560,9 @@ TEST(MainWindow, TheFirstRunWritesAFreshSettingsFile) {
 // The skip box counts for copies only.  Through a preview, a move and a copy
 // it is usable exactly while "コピー" is selected and keeps its check; its
 // value reaches the run's options, and the file once a run (not a preview)
-// has saved it.
+// has saved it.  (Its state during a run: BusyDuringARunAndIdleAfterIt.)
 TEST(MainWindow, SkipBoxFollowsTheMethodAndReachesTheRunAndTheFile) {
   MainWindowDriver app;
-  RunThreads runs(RunThreads::Mode::Held);
   ASSERT_TRUE(app.open());
   RunFolders folders(app.folder());
   prepareRun(app, folders);
@@ -578,17 +577,18 @@ TEST(MainWindow, SkipBoxFollowsTheMethodAndReachesTheRunAndTheFile) {
                              app.settingsFile().c_str());
     return std::wstring(value);
   };
+  // Starts a run or a preview and answers its outcome; true once idle again.
+  auto runToTheEnd = [&](int command, const wchar_t* outcome, std::vector<int> buttons) {
+    app.command(command);
+    expectOutcome(app, outcome, buttons, buttons.back());
+    return app.waitForIdle() && settle(app.window());
+  };
   EXPECT_FALSE(options().skipSame);
   app.click(IDC_SKIP_SAME);
   EXPECT_TRUE(options().skipsSame());
 
-  app.command(IDM_PREVIEW);
-  EXPECT_FALSE(app.enabled(IDC_SKIP_SAME));
-  runs.release();
-  expectOutcome(app, L"プレビューを完了しました。ログファイルを表示しますか？", {IDYES, IDNO},
-                IDNO);
-  ASSERT_TRUE(app.waitForIdle());
-  ASSERT_TRUE(settle(app.window()));
+  ASSERT_TRUE(runToTheEnd(IDM_PREVIEW, L"プレビューを完了しました。ログファイルを表示しますか？",
+                          {IDYES, IDNO}));
   EXPECT_TRUE(app.enabled(IDC_SKIP_SAME));
   EXPECT_FALSE(fileExists(app.settingsFile()));
 
@@ -600,10 +600,7 @@ TEST(MainWindow, SkipBoxFollowsTheMethodAndReachesTheRunAndTheFile) {
   EXPECT_FALSE(app.enabled(IDC_SKIP_SAME));
   EXPECT_TRUE(options().skipSame);
   EXPECT_FALSE(options().skipsSame());
-  app.command(IDC_RUN);
-  expectOutcome(app, texts::kOutcomeDone, {IDOK}, IDOK);
-  ASSERT_TRUE(app.waitForIdle());
-  ASSERT_TRUE(settle(app.window()));
+  ASSERT_TRUE(runToTheEnd(IDC_RUN, texts::kOutcomeDone, {IDOK}));
   EXPECT_FALSE(app.enabled(IDC_SKIP_SAME));
   EXPECT_TRUE(app.checked(IDC_SKIP_SAME));
   EXPECT_EQ(stored(), L"1");
@@ -612,10 +609,7 @@ TEST(MainWindow, SkipBoxFollowsTheMethodAndReachesTheRunAndTheFile) {
   app.click(IDC_METHOD_COPY);
   EXPECT_TRUE(app.enabled(IDC_SKIP_SAME));
   app.click(IDC_SKIP_SAME);
-  app.command(IDC_RUN);
-  expectOutcome(app, texts::kOutcomeDone, {IDOK}, IDOK);
-  ASSERT_TRUE(app.waitForIdle());
-  ASSERT_TRUE(settle(app.window()));
+  ASSERT_TRUE(runToTheEnd(IDC_RUN, texts::kOutcomeDone, {IDOK}));
   EXPECT_TRUE(app.enabled(IDC_SKIP_SAME));
   EXPECT_EQ(stored(), L"0");
 }
