@@ -68,7 +68,8 @@ constexpr int kBusyControls[] = {IDC_DESTINATION,
                                  IDC_METHOD_COPY,
                                  IDC_METHOD_MOVE,
                                  IDC_KEEP_TIMESTAMPS,
-                                 IDC_LOG_MENU};
+                                 IDC_LOG_MENU,
+                                 IDC_SKIP_SAME};
 
 MainWindowState* stateOf(HWND window) {
   return reinterpret_cast<MainWindowState*>(GetWindowLongPtrW(window, DWLP_USER));
@@ -78,6 +79,12 @@ bool isChecked(HWND window, int id) { return IsDlgButtonChecked(window, id) == B
 
 void check(HWND window, int id, bool on) {
   CheckDlgButton(window, id, on ? BST_CHECKED : BST_UNCHECKED);
+}
+
+// Leaving out what the destination holds is for copies only: the box can be
+// used while "コピー" is selected, and keeps its check while it cannot.
+void enableSkipSame(HWND window) {
+  EnableWindow(GetDlgItem(window, IDC_SKIP_SAME), isChecked(window, IDC_METHOD_COPY));
 }
 
 // The destination box's list becomes the history; its text is set after,
@@ -286,6 +293,10 @@ bool onCommand(HWND window, int id) {
     case IDC_SUBFOLDERS:
       EnableWindow(GetDlgItem(window, IDC_IGNORE_HIERARCHY), isChecked(window, IDC_SUBFOLDERS));
       return true;
+    case IDC_METHOD_COPY:
+    case IDC_METHOD_MOVE:
+      enableSkipSame(window);
+      return true;
     case IDC_LOG_MENU:
       showLogMenu(window);
       return true;
@@ -414,6 +425,8 @@ void initMainWindow(HWND window) {
   }
   check(window, settings.method == TransferMethod::Copy ? IDC_METHOD_COPY : IDC_METHOD_MOVE, true);
   check(window, IDC_KEEP_TIMESTAMPS, settings.keepTimeStamps);
+  check(window, IDC_SKIP_SAME, settings.skipSame);
+  enableSkipSame(window);
   setLogTransfers(settings.logTransfers);
 
   installDropTargets(window);
@@ -439,6 +452,7 @@ RunOptions readRunOptions(HWND window) {
     options.criterion = TimeCriterion::Both;
   options.method = isChecked(window, IDC_METHOD_COPY) ? TransferMethod::Copy : TransferMethod::Move;
   options.keepTimeStamps = isChecked(window, IDC_KEEP_TIMESTAMPS);
+  options.skipSame = isChecked(window, IDC_SKIP_SAME);
   options.logTransfers = logTransfersEnabled();
   return options;
 }
@@ -452,6 +466,7 @@ StoredSettings storedSettingsOf(const RunOptions& options, const DestinationHist
   settings.method = options.method;
   settings.keepTimeStamps = options.keepTimeStamps;
   settings.logTransfers = options.logTransfers;
+  settings.skipSame = options.skipSame;
   settings.history = history;
   return settings;
 }
@@ -468,7 +483,11 @@ void enterBusyState(HWND window) {
 
 void enterIdleState(HWND window) {
   for (int id : kBusyControls)
-    if (id != IDC_IGNORE_HIERARCHY) EnableWindow(GetDlgItem(window, id), TRUE);
+    if (id != IDC_IGNORE_HIERARCHY && id != IDC_SKIP_SAME)
+      EnableWindow(GetDlgItem(window, id), TRUE);
+  // The method buttons were disabled all along, so they still say what the
+  // run was given.
+  enableSkipSame(window);
   // The settings file decides, as saved when the run started; a preview
   // saves nothing, so after one the subfolders box does.
   MainWindowState* state = stateOf(window);

@@ -38,6 +38,7 @@
 #define IDC_BROWSE_SOURCE 1021
 #define IDC_KEEP_TIMESTAMPS 1022
 #define IDC_LOG_MENU 1023
+#define IDC_SKIP_SAME 1030
 
 // Log menu commands.
 #define IDM_SHOW_LOG 2001

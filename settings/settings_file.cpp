@@ -50,6 +50,15 @@ bool writeNumber(const wchar_t* key, int value, const std::wstring& path) {
   return writeText(kOption, key, std::to_wstring(value), path);
 }
 
+// Whether OPTION holds `key` at all, whatever its value: an absent key gives
+// back the default, so two reads with different defaults differ only then.
+bool hasOptionKey(const wchar_t* key, const std::wstring& path) {
+  wchar_t first[4] = {}, second[4] = {};
+  GetPrivateProfileStringW(kOption, key, L"0", first, 4, path.c_str());
+  GetPrivateProfileStringW(kOption, key, L"1", second, 4, path.c_str());
+  return wcscmp(first, second) == 0;
+}
+
 bool writeAll(HANDLE file, const void* data, DWORD size) {
   DWORD written = 0;
   return WriteFile(file, data, size, &written, nullptr) && written == size;
@@ -183,6 +192,7 @@ StoredSettings loadSettings() {
   s.criterion = decodeCriterion(readInt(L"CRITERION", 2, path));
   s.method = readInt(L"COPY", 1, path) != 0 ? TransferMethod::Copy : TransferMethod::Move;
   s.keepTimeStamps = readInt(L"TIMESTAMP", 1, path) != 0;
+  s.skipSame = readInt(L"SKIP_SAME", 0, path) != 0;
   // The profile read gives a value like "-1" as a huge unsigned number; any
   // value outside 1..64 means the default.
   int workers = readInt(L"THREADS", 0, path);
@@ -213,6 +223,10 @@ std::optional<DestinationHistory> saveSettings(HWND owner, const StoredSettings&
   writeFlag(L"COPY", settings.method == TransferMethod::Copy, path);
   writeFlag(L"TIMESTAMP", settings.keepTimeStamps, path);
   writeFlag(L"LOGGING_COPY", settings.logTransfers, path);
+  // Added later than the others: a user who never turned it on keeps a file
+  // without it.
+  if (settings.skipSame || hasOptionKey(L"SKIP_SAME", path))
+    writeFlag(L"SKIP_SAME", settings.skipSame, path);
   return history;
 }
 

@@ -20,6 +20,9 @@ struct StoredSettings {
   TransferMethod method = TransferMethod::Copy;
   bool keepTimeStamps = true;
   bool logTransfers = false;
+  // OPTION/SKIP_SAME.  Saving writes it only while it is on or once the
+  // file holds it, so a file that never had it stays as it was.
+  bool skipSame = false;
   DestinationHistory history;
   // OPTION/THREADS: threads for a run's file work, 0 (absent) to choose from
   // the processors.  Read only: saving never writes it, so a file that

@@ -113,7 +113,11 @@ std::vector<std::wstring> layoutFaults(HWND dialog) {
   const std::wstring where = L"\"" + windowText(dialog) + L"\" ";
   for (HWND control : controls) {
     std::wstring text = windowText(control);
-    if (text.empty() || (GetWindowLongW(control, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) continue;
+    // Only a static's type says icon: the same bits of a button are its kind
+    // (an automatic check box has the icon's value).
+    if (text.empty() || (windowClass(control) == L"Static" &&
+                         (GetWindowLongW(control, GWL_STYLE) & SS_TYPEMASK) == SS_ICON))
+      continue;
     ScopedGetDC dc(control);
     ScopedSelectObject font(dc.get(),
                             reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));

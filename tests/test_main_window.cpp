@@ -30,8 +30,8 @@
 namespace {
 
 // Disabled by a run, in the order the window disables them.
-const int kBusyControls[] = {1004, 1005, 1007, 1008, 1009, 1010, 1011, 1012,
-                             1013, 1014, 1015, 1016, 1017, 1018, 1022, 1023};
+const int kBusyControls[] = {1004, 1005, 1007, 1008, 1009, 1010, 1011, 1012, 1013,
+                             1014, 1015, 1016, 1017, 1018, 1022, 1023, 1030};
 // Usable during a run: the source list, the run button, Readme, About.
 const int kAlwaysEnabled[] = {1006, 1019, 1002, 1003};
 
@@ -123,17 +123,18 @@ TEST(MainWindow, TemplateHoldsTheControlsInTabOrder) {
       {radio | WS_GROUP, 0, 190, 243, 40, 10, 1017, L"Button", L"コピー"},
       {radio, 0, 235, 243, 50, 10, 1018, L"Button", L"移動"},
       {check, 0, 20, 270, 100, 20, 1022, L"Button", L"タイムスタンプ\nを維持する"},
-      {button, 0, 120, 270, 60, 20, 1019, L"Button", L"抽出実行"},
-      {button, 0, 200, 274, 30, 12, 1023, L"Button", L"ログ"},
-      {button, 0, 235, 266, 60, 12, 1002, L"Button", L"Readme.txt"},
-      {button, 0, 235, 282, 60, 12, 1003, L"Button", L"バージョン情報"},
+      {check, 0, 120, 270, 170, 20, 1030, L"Button", L"出力先と同じファイルはコピーしない"},
+      {button, 0, 120, 296, 60, 20, 1019, L"Button", L"抽出実行"},
+      {button, 0, 200, 300, 30, 12, 1023, L"Button", L"ログ"},
+      {button, 0, 235, 292, 60, 12, 1002, L"Button", L"Readme.txt"},
+      {button, 0, 235, 308, 60, 12, 1003, L"Button", L"バージョン情報"},
   };
   DialogTemplate dialog = readDialogTemplate(IDD_MAIN);
   EXPECT_EQ(dialog.style,
             static_cast<DWORD>(DS_SHELLFONT | DS_MODALFRAME | DS_CENTER | WS_POPUP | WS_VISIBLE |
                                WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX));
   EXPECT_EQ(dialog.width, 300);
-  EXPECT_EQ(dialog.height, 300);
+  EXPECT_EQ(dialog.height, 326);
   EXPECT_EQ(dialog.title, L"Ostrelle");
   EXPECT_EQ(dialog.font, L"MS Shell Dlg 2");
   EXPECT_EQ(dialog.pointSize, 10);
@@ -161,7 +162,7 @@ TEST(MainWindow, OpensCentredWithoutDefaultButtonAndFocusInTheDestination) {
     DeleteObject(info.hbmColor);
     DeleteObject(info.hbmMask);
   }
-  RECT client{}, size{0, 0, 300, 300};
+  RECT client{}, size{0, 0, 300, 326};
   GetClientRect(window, &client);
   MapDialogRect(window, &size);
   EXPECT_EQ(client.right, size.right);
@@ -177,11 +178,11 @@ TEST(MainWindow, OpensWithTheStoredSettings) {
   struct Case {
     const char* name;
     std::vector<std::pair<const wchar_t*, const wchar_t*>> options;
-    bool subfolders, ignoreHierarchy, ignoreEnabled, timeStamps, logTransfers;
+    bool subfolders, ignoreHierarchy, ignoreEnabled, timeStamps, logTransfers, skipSame;
     std::vector<int> radios;
   };
   const Case cases[] = {
-      {"no file", {}, false, false, false, true, false, {1011, 1016, 1017}},
+      {"no file", {}, false, false, false, true, false, false, {1011, 1016, 1017}},
       {"every option away from its default",
        {{L"SUB_DIR", L"0"},
         {L"KAISOU_MUSHI", L"1"},
@@ -189,11 +190,13 @@ TEST(MainWindow, OpensWithTheStoredSettings) {
         {L"CRITERION", L"0"},
         {L"COPY", L"0"},
         {L"TIMESTAMP", L"0"},
-        {L"LOGGING_COPY", L"1"}},
+        {L"LOGGING_COPY", L"1"},
+        {L"SKIP_SAME", L"1"}},
        false,
        true,
        false,
        false,
+       true,
        true,
        {1013, 1014, 1018}},
       {"subfolders on, out-of-range values",
@@ -202,6 +205,7 @@ TEST(MainWindow, OpensWithTheStoredSettings) {
        false,
        true,
        true,
+       false,
        false,
        {1012, 1015, 1017}},
   };
@@ -218,6 +222,8 @@ TEST(MainWindow, OpensWithTheStoredSettings) {
     EXPECT_EQ(app.checked(IDC_IGNORE_HIERARCHY), c.ignoreHierarchy);
     EXPECT_EQ(app.enabled(IDC_IGNORE_HIERARCHY), c.ignoreEnabled);
     EXPECT_EQ(app.checked(IDC_KEEP_TIMESTAMPS), c.timeStamps);
+    EXPECT_EQ(app.checked(IDC_SKIP_SAME), c.skipSame);
+    EXPECT_EQ(app.enabled(IDC_SKIP_SAME), app.checked(IDC_METHOD_COPY));
     EXPECT_EQ(logTransfersEnabled(), c.logTransfers);
     EXPECT_EQ(checkedRadios(app), c.radios);
     EXPECT_TRUE(app.sources().empty());
@@ -537,6 +543,35 @@ TEST(MainWindow, TheFirstRunWritesAFreshSettingsFile) {
   std::string bytes = readFile(app.settingsFile());
   EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2),
             expected);
+}
+
+// The skip box counts for copies only: it is usable exactly while "コピー"
+// is selected, by key or by mouse, and keeps its check meanwhile.  The run
+// gets it and saves it, and after a move it stays disabled.
+TEST(MainWindow, SkipBoxFollowsTheMethodAndIsSaved) {
+  MainWindowDriver app;
+  ASSERT_TRUE(app.open());
+  app.click(IDC_SKIP_SAME);
+  RunFolders folders(app.folder());
+  prepareRun(app, folders);
+  // An arrow key moves the selection within the method buttons, as a click.
+  ASSERT_TRUE(app.ui().call([&] { SetFocus(app.item(IDC_METHOD_COPY)); }));
+  postKey(app.item(IDC_METHOD_COPY), VK_RIGHT);
+  ASSERT_TRUE(settle(app.window()));
+  ASSERT_TRUE(app.checked(IDC_METHOD_MOVE));
+  EXPECT_FALSE(app.enabled(IDC_SKIP_SAME));
+  RunOptions options;
+  ASSERT_TRUE(app.ui().call([&] { options = readRunOptions(app.window()); }));
+  EXPECT_TRUE(options.skipSame);
+  app.command(IDC_RUN);
+  expectOutcome(app, texts::kOutcomeDone, {IDOK}, IDOK);
+  ASSERT_TRUE(app.waitForIdle());
+  ASSERT_TRUE(settle(app.window()));
+  EXPECT_FALSE(app.enabled(IDC_SKIP_SAME));
+  EXPECT_TRUE(loadSettings().skipSame);
+  app.click(IDC_METHOD_COPY);
+  EXPECT_TRUE(app.enabled(IDC_SKIP_SAME));
+  EXPECT_TRUE(app.checked(IDC_SKIP_SAME));
 }
 
 // ---------------------------------------------------------------------------

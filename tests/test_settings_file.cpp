@@ -81,6 +81,7 @@ std::vector<Entry> expectedEntries(const StoredSettings& s, const DestinationHis
   e.emplace_back(L"OPTION", L"COPY", flag(s.method == TransferMethod::Copy));
   e.emplace_back(L"OPTION", L"TIMESTAMP", flag(s.keepTimeStamps));
   e.emplace_back(L"OPTION", L"LOGGING_COPY", flag(s.logTransfers));
+  if (s.skipSame) e.emplace_back(L"OPTION", L"SKIP_SAME", flag(true));
   for (size_t i = 0; i < history.size(); ++i)
     e.emplace_back(L"DST_DIR_LOG", formatText(L"PATH_%d", int(i + 1)), history[i]);
   return e;
@@ -104,6 +105,7 @@ TEST_F(SettingsFile, DefaultsWithoutAFile) {
   EXPECT_EQ(s.method, TransferMethod::Copy);
   EXPECT_TRUE(s.keepTimeStamps);
   EXPECT_FALSE(s.logTransfers);
+  EXPECT_FALSE(s.skipSame);
   EXPECT_EQ(s.history, DestinationHistory());
   EXPECT_FALSE(readSubfolderSetting());
   EXPECT_FALSE(fileExists(settingsPath()));  // loading never creates it
@@ -169,6 +171,7 @@ TEST_F(SettingsFile, FirstSaveWritesEveryKey) {
   s.method = TransferMethod::Move;
   s.keepTimeStamps = false;
   s.logTransfers = true;
+  s.skipSame = true;
   auto history = saveSettings(nullptr, s, L"D:\\Out");
   ASSERT_TRUE(history);
   DestinationHistory expected = historyOf({L"D:\\Out"});
@@ -178,7 +181,8 @@ TEST_F(SettingsFile, FirstSaveWritesEveryKey) {
   // And back.
   StoredSettings loaded = loadSettings();
   EXPECT_EQ(loaded.history, expected);
-  EXPECT_TRUE(loaded.includeSubfolders && loaded.ignoreHierarchy && loaded.logTransfers);
+  EXPECT_TRUE(loaded.includeSubfolders && loaded.ignoreHierarchy && loaded.logTransfers &&
+              loaded.skipSame);
   EXPECT_EQ(loaded.targetKind, TargetKind::UniqueOnly);
   EXPECT_EQ(loaded.criterion, TimeCriterion::Created);
   EXPECT_EQ(loaded.method, TransferMethod::Move);
@@ -226,6 +230,25 @@ TEST_F(SettingsFile, ThreadCountIsReadAndKeptButNeverAdded) {
               1);
     EXPECT_EQ(loadSettings().workers, workers);
     DeleteFileW(settingsPath().c_str());
+  }
+}
+
+// SKIP_SAME is newer than the other keys: a save adds it only while it is
+// on, so the file of a user who never turns it on stays byte for byte as
+// before; once there, it follows the box, off included.
+TEST_F(SettingsFile, SkipSameIsAddedOnlyWhenOnAndThenKept) {
+  StoredSettings s;
+  ASSERT_TRUE(saveSettings(nullptr, s, L"C:\\one"));
+  const std::string before = readFile(settingsPath());
+  ASSERT_TRUE(saveSettings(nullptr, s, L"C:\\one"));
+  EXPECT_EQ(readFile(settingsPath()), before);
+  for (bool on : {true, false}) {
+    s.skipSame = on;
+    ASSERT_TRUE(saveSettings(nullptr, s, L"C:\\one"));
+    std::vector<Entry> entries = readIni();
+    Entry key(L"OPTION", L"SKIP_SAME", on ? L"1" : L"0");
+    EXPECT_EQ(std::count(entries.begin(), entries.end(), key), 1) << on;
+    EXPECT_EQ(loadSettings().skipSame, on);
   }
 }
 
