@@ -1523,6 +1523,17 @@ class PlanFromSteps {
   size_t next_ = 1;
 };
 
+// Adds the due and the got lines to `problems` when they differ.
+void expectLines(const char* what, const std::vector<LogLine>& due, const std::vector<LogLine>& got,
+                 std::vector<std::string>& problems) {
+  bool same = due.size() == got.size();
+  for (size_t i = 0; same && i < due.size(); ++i) same = sameLine(due[i], got[i]);
+  if (same) return;
+  problems.push_back(std::string(what) + " lines differ from the model's:");
+  for (const LogLine& l : due) problems.push_back("  due " + describeLine(l));
+  for (const LogLine& l : got) problems.push_back("  got " + describeLine(l));
+}
+
 std::vector<std::string> previewCase(Case& c, const std::wstring& caseFolder, int& plannedLines,
                                      int& errorLines) {
   std::vector<std::string> problems;
@@ -1592,13 +1603,7 @@ std::vector<std::string> previewCase(Case& c, const std::wstring& caseFolder, in
   std::vector<LogLine> planLines(lines.begin() + 1 + scanCount, lines.end() - 1);
   if (multiset(scanLines) != multiset(model.scanErrors))
     problems.push_back("the scan's error lines differ from the model's");
-  bool same = planLines.size() == planDue.size();
-  for (size_t i = 0; same && i < planLines.size(); ++i) same = sameLine(planLines[i], planDue[i]);
-  if (!same) {
-    problems.push_back("planned lines differ from the model's run:");
-    for (const LogLine& l : planDue) problems.push_back("  due " + describeLine(l));
-    for (const LogLine& l : planLines) problems.push_back("  got " + describeLine(l));
-  }
+  expectLines("planned", planDue, planLines, problems);
   return problems;
 }
 
@@ -1739,16 +1744,6 @@ std::vector<LogLine> runLines(const Case& c, bool preview) {
   LogLine finished{texts::kCategoryNotice, preview ? texts::kPreviewFinished : texts::kRunFinished};
   if (lines.size() < 2 || !sameLine(lines.back(), finished)) return {{L"", L"not finished"}};
   return std::vector<LogLine>(lines.begin() + 1, lines.end() - 1);
-}
-
-void expectLines(const char* what, const std::vector<LogLine>& due, const std::vector<LogLine>& got,
-                 std::vector<std::string>& problems) {
-  bool same = due.size() == got.size();
-  for (size_t i = 0; same && i < due.size(); ++i) same = sameLine(due[i], got[i]);
-  if (same) return;
-  problems.push_back(std::string(what) + " lines differ from the model's:");
-  for (const LogLine& l : due) problems.push_back("  due " + describeLine(l));
-  for (const LogLine& l : got) problems.push_back("  got " + describeLine(l));
 }
 
 std::vector<std::string> gatherAgain(const Case& first, const std::wstring& caseFolder,
