@@ -145,6 +145,14 @@ bool ranOutOfSpace(StepLines& lines, DWORD error) {
 //    file in flight whose target folds to the same path.  So a file that
 //    blocks a folder is there before the folder is tried, and the folder's
 //    whole subtree is skipped as with one thread.
+//  - A target folder that the scan read as well (the same folder by another
+//    path) may hold the sources of later files: before it is made, every
+//    file in flight ends, and from there on every step runs here, one after
+//    another.
+//  - Whether a target holds the same file already is decided by the step
+//    itself, at its turn: files of one folded target never meet in flight,
+//    so it sees what the steps before it left.  The count of the files left
+//    out is written after every step's lines.
 class TreeTransfer {
  public:
   TreeTransfer(const RunOptions& options, unsigned workers,
