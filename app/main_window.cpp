@@ -102,12 +102,36 @@ HANDLE startRunThread(LPTHREAD_START_ROUTINE procedure, LPVOID parameter) {
   return CreateThread(nullptr, 0, procedure, parameter, 0, nullptr);
 }
 
+// A system metric at `dpi` (0: the system's own): GetSystemMetricsForDpi
+// where the system has it (Windows 10 1607), otherwise the system's value
+// scaled from its DPI.
+int metricAt(int metric, UINT dpi) {
+  if (!dpi) return GetSystemMetrics(metric);
+  using ForDpi = int(WINAPI*)(int, UINT);
+  static const auto forDpi = reinterpret_cast<ForDpi>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetSystemMetricsForDpi")));
+  if (forDpi) return forDpi(metric, dpi);
+  ScopedGetDC screen(nullptr);
+  int systemDpi = screen.get() ? GetDeviceCaps(screen.get(), LOGPIXELSX) : 96;
+  return MulDiv(GetSystemMetrics(metric), static_cast<int>(dpi), systemDpi ? systemDpi : 96);
+}
+
 // The program's icon drawn at the size the system gives the metrics, which
 // grows with the display's scaling, from the image made for that size.
-HICON loadAppIcon(int widthMetric, int heightMetric) {
+HICON loadAppIcon(int widthMetric, int heightMetric, UINT dpi) {
   return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
-                                       GetSystemMetrics(widthMetric),
-                                       GetSystemMetrics(heightMetric), 0));
+                                       metricAt(widthMetric, dpi), metricAt(heightMetric, dpi), 0));
+}
+
+// Alt+Tab and the taskbar show the big icon, the title bar the small one;
+// both at the sizes of `dpi` (0: the system's).  The window owns them.
+void setWindowIcons(HWND window, MainWindowState& state, UINT dpi) {
+  IconHandle big(loadAppIcon(SM_CXICON, SM_CYICON, dpi));
+  IconHandle small(loadAppIcon(SM_CXSMICON, SM_CYSMICON, dpi));
+  SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big.get()));
+  SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small.get()));
+  state.bigIcon = std::move(big);  // the ones replaced go only now
+  state.smallIcon = std::move(small);
 }
 
 // The dialog's result: the run's exit code when it was started unattended,
@@ -130,11 +154,7 @@ void onInitDialog(HWND window, const CommandLine* commandLine) {
   if (commandLine) state->commandLine = *commandLine;
   if (state->commandLine.unattended()) state->host.setUnattended();
   SetWindowLongPtrW(window, DWLP_USER, reinterpret_cast<LONG_PTR>(state));
-  // Alt+Tab and the taskbar show the big icon, the title bar the small one.
-  state->bigIcon.reset(loadAppIcon(SM_CXICON, SM_CYICON));
-  state->smallIcon.reset(loadAppIcon(SM_CXSMICON, SM_CYSMICON));
-  SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(state->bigIcon.get()));
-  SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(state->smallIcon.get()));
+  setWindowIcons(window, *state, 0);
   allowTaskbarMessage(window);
   initMainWindow(window);
   applyCommandLine(window, state->commandLine);
@@ -372,10 +392,12 @@ INT_PTR CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         showProgress(window);
         return TRUE;
       case kDpiChanged:
-        PostMessageW(window, kRemeasureAfterDpiChange, 0, 0);
+        PostMessageW(window, kRemeasureAfterDpiChange, LOWORD(wParam), 0);
         return FALSE;
       case kRemeasureAfterDpiChange:
         updateHorizontalExtent(GetDlgItem(window, IDC_SOURCE_LIST));
+        if (MainWindowState* state = stateOf(window))
+          setWindowIcons(window, *state, static_cast<UINT>(wParam));
         return TRUE;
       case WM_NCDESTROY:
         onNcDestroy(window);

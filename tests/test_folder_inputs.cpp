@@ -277,6 +277,17 @@ TEST(SourceList, HorizontalExtentFollowsTheFontAfterADpiChange) {
   ASSERT_TRUE(settle(app.window()));
   EXPECT_EQ(horizontalExtent(list), textWidth(list, widest));
   EXPECT_GT(horizontalExtent(list), before);
+  // The title bar's icon is drawn at the new DPI's size.
+  ICONINFO info = {};
+  auto icon = reinterpret_cast<HICON>(SendMessageW(app.window(), WM_GETICON, ICON_SMALL, 0));
+  ASSERT_TRUE(icon && GetIconInfo(icon, &info));
+  BITMAP bitmap = {};
+  GetObjectW(info.hbmColor, sizeof bitmap, &bitmap);
+  DeleteObject(info.hbmColor);
+  DeleteObject(info.hbmMask);
+  ScopedGetDC screen(nullptr);
+  EXPECT_EQ(bitmap.bmWidth,
+            MulDiv(GetSystemMetrics(SM_CXSMICON), 192, GetDeviceCaps(screen.get(), LOGPIXELSX)));
 }
 
 TEST(SourceDrop, ADropDuringARunWaitsForTheNextRun) {
