@@ -113,21 +113,12 @@ class Planner {
                    FolderState& state) {
     state.mark = order_.size();
     state.keep = parent && parent->twins && parent->twins->count(foldedPath(folder.name));
-    state.twins = twinsAmong(folder.subfolders);
+    state.twins = foldedTwins(folder.subfolders);
     if (!enterFolder(target, parent == nullptr, parent && parent->isNew, state.isNew)) return false;
     // As the run sees it: a folder it makes lies on its parent's volume.
     if (options_.skipsSame())
       state.timePrecision = state.isNew && parent ? parent->timePrecision : timePrecisionAt(target);
     return true;
-  }
-
-  static std::shared_ptr<const std::set<std::wstring>> twinsAmong(
-      const std::vector<FolderNode>& folders) {
-    std::set<std::wstring> seen, twice;
-    for (const FolderNode& f : folders)
-      if (!seen.insert(foldedPath(f.name)).second) twice.insert(foldedPath(f.name));
-    if (twice.empty()) return nullptr;
-    return std::make_shared<const std::set<std::wstring>>(std::move(twice));
   }
 
   void leaveFolder(const FolderState& state) {

@@ -23,6 +23,14 @@ std::wstring volumeRootOf(const std::wstring& folder) {
   return root;
 }
 
+// A name as the file system compares names: every letter that has a capital
+// becomes it.
+std::wstring foldedName(std::wstring_view name) {
+  std::wstring folded(name);
+  if (!folded.empty()) CharUpperBuffW(&folded[0], static_cast<DWORD>(folded.size()));
+  return folded;
+}
+
 }  // namespace
 
 uint64_t timePrecisionOf(const std::wstring& fileSystemName) {
@@ -55,6 +63,19 @@ uint64_t timePrecisionAt(const std::wstring& folder) {
 
 bool sameTime(uint64_t a, uint64_t b, uint64_t precision) {
   return (a > b ? a - b : b - a) < precision;
+}
+
+void FolderSnapshot::add(const WIN32_FIND_DATAW& entry) {
+  if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return;
+  uint64_t size = (static_cast<uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+  files_[foldedName(entry.cFileName)] = File{size, ticksOf(entry.ftLastWriteTime)};
+}
+
+bool FolderSnapshot::holdsSame(std::wstring_view name, uint64_t size, uint64_t written,
+                               uint64_t precision) const {
+  auto found = files_.find(foldedName(name));
+  return found != files_.end() && found->second.size == size &&
+         sameTime(found->second.written, written, precision);
 }
 
 bool holdsSameFile(const std::wstring& target, uint64_t size, uint64_t written,

@@ -4,8 +4,12 @@
 // destination's volume keeps.  A copy that leaves out what is the same
 // changes nothing there: no write, no time, no attribute, no temporary.
 
+#include <windows.h>
+
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 
 // Time steps in FILETIME ticks (100 ns).
 constexpr uint64_t kExactTime = 1, kExFatTime = 100000, kFatTime = 20000000;
@@ -26,3 +30,20 @@ bool sameTime(uint64_t a, uint64_t b, uint64_t precision);
 // Whether `target` (a "\\?\" path) is a file of `size` bytes whose last
 // write is `written` at `precision`.
 bool holdsSameFile(const std::wstring& target, uint64_t size, uint64_t written, uint64_t precision);
+
+// What a folder held when a run came to it, as its enumeration gave it: the
+// size and last-write time of each file, by its name as the file system
+// compares names.  Asking it costs no request, where asking by name costs
+// one for every file (and for a new name, a system that looks for other
+// spellings of it reads the whole folder).
+class FolderSnapshot {
+ public:
+  void add(const WIN32_FIND_DATAW& entry);  // folders are left out
+  bool holdsSame(std::wstring_view name, uint64_t size, uint64_t written, uint64_t precision) const;
+
+ private:
+  struct File {
+    uint64_t size, written;
+  };
+  std::unordered_map<std::wstring, File> files_;  // by folded name
+};

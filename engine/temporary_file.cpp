@@ -168,16 +168,19 @@ void Temporary::remove() {
   SetLastError(error);
 }
 
-int removeDeadTemporaries(const std::wstring& folder, LogSink& log) {
+int removeDeadTemporaries(const std::wstring& folder, LogSink& log,
+                          const std::function<void(const WIN32_FIND_DATAW&)>& everyEntry) {
   std::wstring api = apiPath(folder);
   if (api.empty()) return 0;
   std::vector<std::wstring> candidates;
   {
     WIN32_FIND_DATAW data;
-    std::wstring pattern = formatText(L"%s\\%s*%s", api.c_str(), kMarker, kSuffix);
+    std::wstring pattern =
+        everyEntry ? joinPath(api, L"*") : formatText(L"%s\\%s*%s", api.c_str(), kMarker, kSuffix);
     FindHandle find(FindFirstFileW(pattern.c_str(), &data));
     if (!find) return 0;
     do {
+      if (everyEntry) everyEntry(data);
       if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && isTemporaryName(data.cFileName))
         candidates.push_back(joinPath(api, data.cFileName));
     } while (FindNextFileW(find.get(), &data));

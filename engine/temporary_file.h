@@ -20,6 +20,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -73,5 +74,8 @@ class Temporary {
 
 // Removes every file in `folder` that has a temporary's name and that no
 // live run holds, and writes one notice line for each to `log`.  Folders
-// are never touched.  Returns how many went.
-int removeDeadTemporaries(const std::wstring& folder, LogSink& log);
+// are never touched.  Returns how many went.  With `everyEntry`, the folder
+// is read whole and each of its entries ("." and ".." too) handed to it, so
+// that a caller who needs them all reads the folder once.
+int removeDeadTemporaries(const std::wstring& folder, LogSink& log,
+                          const std::function<void(const WIN32_FIND_DATAW&)>& everyEntry = {});

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string_view>
 #include <vector>
 
@@ -44,11 +45,42 @@ bool makeTargetFolder(const std::wstring& targetPath, bool& made, LogSink& log) 
   return true;
 }
 
-// What a folder of the walk knows: the precision of last-write times on its
-// volume, for the skip of what the destination holds already.
+// What a folder of the walk knows for the skip of what the destination
+// holds already: the precision of last-write times on its volume, and how
+// to tell what it holds.
 struct TargetFolder {
   uint64_t timePrecision = kExactTime;
+  // Nothing: this run made it.  AsRead: its entries as read when the walk
+  // came to it, which no step before a file's own can have changed.  ByName:
+  // a step before may have put a file of a name that folds alike there (two
+  // entries of the folder, or two folders of the tree, that the file system
+  // takes for one), so each file is asked for at its turn.
+  enum class Holds { Nothing, AsRead, ByName } holds = Holds::ByName;
+  std::shared_ptr<const FolderSnapshot> read;
+  std::shared_ptr<const std::set<std::wstring>> twins;  // of its subfolders, folded
 };
+
+bool holdsSameAlready(const TargetFolder& folder, const FileEntry& entry,
+                      const std::wstring& target) {
+  switch (folder.holds) {
+    case TargetFolder::Holds::Nothing:
+      return false;
+    case TargetFolder::Holds::AsRead:
+      return folder.read->holdsSame(entry.nameView(), entry.size, entry.written,
+                                    folder.timePrecision);
+    case TargetFolder::Holds::ByName:
+      break;
+  }
+  return holdsSameFile(target, entry.size, entry.written, folder.timePrecision);
+}
+
+// Whether two files of a folder have names that the file system takes for one.
+bool namesFoldAlike(const std::vector<FileEntry>& files) {
+  std::set<std::wstring> seen;
+  for (const FileEntry& file : files)
+    if (!seen.insert(foldedPath(std::wstring(file.nameView()))).second) return true;
+  return false;
+}
 
 // The work for one file, on whichever thread runs it; its lines go to `log`.
 // False when the target was left as it was because it holds the same file.
@@ -57,7 +89,7 @@ bool transferFile(const RunOptions& options, const FileEntry& entry, const std::
   if (options.skipsSame()) {
     std::wstring target = targetPath + L"\\";
     target.append(entry.name, entry.nameLength);
-    if (holdsSameFile(target, entry.size, entry.written, folderInfo.timePrecision)) return false;
+    if (holdsSameAlready(folderInfo, entry, target)) return false;
   }
   std::wstring source = entry.sourcePath();
   // The calls get the long form the scan opened the folder by, with the name
@@ -165,8 +197,8 @@ class TreeTransfer {
   void run(const FolderNode& node, const std::wstring& targetPath) {
     walkInTransferOrder<TargetFolder>(
         options_.targetKind, node, targetPath,
-        [this](const FolderNode&, const std::wstring& target, const TargetFolder* parent,
-               TargetFolder& folder) { return enterFolder(target, parent, folder); },
+        [this](const FolderNode& node, const std::wstring& target, const TargetFolder* parent,
+               TargetFolder& folder) { return enterFolder(node, target, parent, folder); },
         [this](const FileEntry& entry, const std::wstring& target, TargetFolder& folder) {
           handleFile(entry, target, folder);
         },
@@ -199,33 +231,56 @@ class TreeTransfer {
   bool parallel() const { return pool_ && pool_->threaded() && !alone_; }
 
   // Makes the target folder; in a folder that was there before, what a run
-  // that was cut short left behind goes now.
-  void prepareFolder(const std::wstring& target, bool& ok, bool& made, LogSink& log) {
+  // that was cut short left behind goes now.  For the skip, the folder learns
+  // what it holds: reading its entries here is one pass over the folder, the
+  // one that finds the leftovers, where asking for each file by name costs a
+  // request each.
+  void prepareFolder(const FolderNode& node, const std::wstring& target, const TargetFolder* parent,
+                     TargetFolder& folder, bool& ok, LogSink& log) {
+    bool made = false;
     ok = makeTargetFolder(target, made, log);
-    if (ok && !made) removeDeadTemporaries(target, log);
+    if (!ok) return;
+    if (!options_.skipsSame()) {
+      if (!made) removeDeadTemporaries(target, log);
+      return;
+    }
+    // A folder made here lies on its parent's volume; one that was there
+    // may be another volume mounted below it.
+    folder.timePrecision = made && parent ? parent->timePrecision : timePrecisionAt(target);
+    folder.twins = foldedTwins(node.subfolders);
+    bool twin = parent && parent->twins && parent->twins->count(foldedPath(node.name));
+    bool alike = namesFoldAlike(node.files);
+    if (made) {
+      folder.holds = alike ? TargetFolder::Holds::ByName : TargetFolder::Holds::Nothing;
+    } else if (twin || alike) {
+      folder.holds = TargetFolder::Holds::ByName;
+      removeDeadTemporaries(target, log);
+    } else {
+      auto read = std::make_shared<FolderSnapshot>();
+      removeDeadTemporaries(target, log, [&read](const WIN32_FIND_DATAW& e) { read->add(e); });
+      folder.read = std::move(read);
+      folder.holds = TargetFolder::Holds::AsRead;
+    }
   }
 
-  bool enterFolder(const std::wstring& target, const TargetFolder* parent, TargetFolder& folder) {
+  bool enterFolder(const FolderNode& node, const std::wstring& target, const TargetFolder* parent,
+                   TargetFolder& folder) {
     // A folder that was scanned as well may hold sources of later files:
     // from here on one file at a time, after all in flight have ended.
     if (parallel() && !scanned_.empty() && isScannedFolder(target)) {
       pool_->finishAll();
       alone_ = true;
     }
-    bool ok = false, made = false;
+    bool ok = false;
     if (!parallel()) {
       DirectLog direct;
-      prepareFolder(target, ok, made, direct);
+      prepareFolder(node, target, parent, folder, ok, direct);
     } else {
       uint64_t step = log_.begin();
       StepLines lines;
-      prepareFolder(target, ok, made, lines);
+      prepareFolder(node, target, parent, folder, ok, lines);
       log_.finish(step, lines);
     }
-    // A folder made here lies on its parent's volume; one that was there
-    // may be another volume mounted below it.
-    if (ok && options_.skipsSame())
-      folder.timePrecision = made && parent ? parent->timePrecision : timePrecisionAt(target);
     return ok;
   }
 
@@ -314,6 +369,14 @@ uint64_t bytesToTransfer(const FolderNode& root, TargetKind kind, uint64_t clust
 std::wstring foldedPath(std::wstring path) {
   if (!path.empty()) CharUpperBuffW(&path[0], static_cast<DWORD>(path.size()));
   return path;
+}
+
+std::shared_ptr<const std::set<std::wstring>> foldedTwins(const std::vector<FolderNode>& folders) {
+  std::set<std::wstring> seen, twice;
+  for (const FolderNode& f : folders)
+    if (!seen.insert(foldedPath(f.name)).second) twice.insert(foldedPath(f.name));
+  if (twice.empty()) return nullptr;
+  return std::make_shared<const std::set<std::wstring>>(std::move(twice));
 }
 
 bool isSelected(TargetKind kind, int32_t sourceCount) {

@@ -2,6 +2,8 @@
 // The transfer phase: recreates the merged tree under the destination and
 // copies or moves the selected winners into it.
 
+#include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -36,6 +38,11 @@ std::wstring transferTarget(const std::wstring& destination);
 // a capital becomes it (so "\u00e4" meets "\u00c4", full-width "\uff41"
 // meets "\uff21"), not only ASCII as the tree does.
 std::wstring foldedPath(std::wstring path);
+
+// The folded names (foldedPath) that two or more of `folders` share: the
+// file system takes each for one folder.  Null when there are none, as
+// nearly always.
+std::shared_ptr<const std::set<std::wstring>> foldedTwins(const std::vector<FolderNode>& folders);
 
 // Calls `visit(entry)` for every entry of the tree that the transfer
 // handles under the target kind, in no particular order.
