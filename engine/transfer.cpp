@@ -86,7 +86,9 @@ bool namesFoldAlike(const std::vector<FileEntry>& files) {
 // False when the target was left as it was because it holds the same file.
 bool transferFile(const RunOptions& options, const FileEntry& entry, const std::wstring& targetPath,
                   const TargetFolder& folderInfo, LogSink& log) {
-  if (options.skipsSame()) {
+  // What a folder's entries tell is decided before the file is handed out
+  // (TreeTransfer::handleFile); a file asked for by name, at its turn.
+  if (options.skipsSame() && folderInfo.holds == TargetFolder::Holds::ByName) {
     std::wstring target = targetPath + L"\\";
     target.append(entry.name, entry.nameLength);
     if (holdsSameAlready(folderInfo, entry, target)) return false;
@@ -181,10 +183,14 @@ bool ranOutOfSpace(StepLines& lines, DWORD error) {
 //    path) may hold the sources of later files: before it is made, every
 //    file in flight ends, and from there on every step runs here, one after
 //    another.
-//  - Whether a target holds the same file already is decided by the step
-//    itself, at its turn: files of one folded target never meet in flight,
-//    so it sees what the steps before it left.  The count of the files left
-//    out is written after every step's lines.
+//  - Whether a target holds the same file already is decided here, from
+//    the folder's entries as read when the walk came to it, where no step
+//    before can have changed them (a folder this run made holds nothing);
+//    such a file is no step.  Where a step before may have put a file of a
+//    name that folds alike, the step decides by name at its turn: files of
+//    one folded target never meet in flight, so it sees what the steps
+//    before it left.  The count of the files left out is written after
+//    every step's lines.
 class TreeTransfer {
  public:
   TreeTransfer(const RunOptions& options, unsigned workers,
@@ -292,6 +298,15 @@ class TreeTransfer {
 
   void handleFile(const FileEntry& entry, const std::wstring& folderTarget,
                   const TargetFolder& folder) {
+    // A file the folder's entries show as there already is no step at all:
+    // no job, no line.  Nothing before it can have changed what they show.
+    if (options_.skipsSame() && folder.holds != TargetFolder::Holds::ByName) {
+      if (holdsSameAlready(folder, entry, std::wstring())) {
+        ++skipped_;
+        runProgress.fileDone();
+        return;
+      }
+    }
     if (!parallel()) {
       DirectLog direct;
       if (!transferFile(options_, entry, folderTarget, folder, direct)) ++skipped_;
