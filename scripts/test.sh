@@ -52,9 +52,16 @@ if [ "$(id -u)" = 0 ]; then
   fi
   mkdir -p "$readonly_volume"
   mountpoint -q "$readonly_volume" && umount "$readonly_volume" 2>/dev/null || true
-  if mount -t tmpfs -o ro,size=64k tmpfs "$readonly_volume" 2>/dev/null; then
+  if mount -t tmpfs -o size=64k tmpfs "$readonly_volume" 2>/dev/null; then
     readonly_mounted=1
-    export OSTRELLE_READONLY_FOLDER="$readonly_volume"
+    # A program folder holding the settings of a copy that was moved there
+    # (Wine gives the login name as the user's name).
+    mkdir "$readonly_volume/with-settings"
+    printf '[OPTION]\r\nSUB_DIR=1\r\nTHREADS=3\r\n[DST_DIR_LOG]\r\nPATH_1=D:\\carried\r\n' \
+      >"$readonly_volume/with-settings/$(id -un)_ostrelle.ini"
+    if mount -o remount,ro "$readonly_volume" 2>/dev/null; then
+      export OSTRELLE_READONLY_FOLDER="$readonly_volume"
+    fi
   fi
 fi
 cleanup() {

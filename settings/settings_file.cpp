@@ -5,6 +5,7 @@
 
 #include "base/data_folders.h"
 #include "base/handles.h"
+#include "base/program_folder.h"
 #include "base/text.h"
 #include "base/texts.h"
 
@@ -158,6 +159,20 @@ std::wstring settingsPath() {
   return formatText(L"%s%s_ostrelle.ini", dataFolders().settings.c_str(), user.c_str());
 }
 
+std::wstring settingsPathToRead() {
+  const std::wstring path = settingsPath();
+  const DataFolders folders = dataFolders();
+  if (folders.settingsBase.empty() || GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+    return path;
+  // The profile holds none yet: a file beside the program, from before it
+  // was moved into a folder it may not write to, is what the user set.
+  std::wstring beside = programFolder() + path.substr(folders.settings.size());
+  DWORD attributes = GetFileAttributesW(beside.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return beside;
+  return path;
+}
+
 TargetKind decodeTargetKind(int value) {
   switch (value) {
     case 1:
@@ -181,7 +196,7 @@ TimeCriterion decodeCriterion(int value) {
 }
 
 StoredSettings loadSettings() {
-  const std::wstring path = settingsPath();
+  const std::wstring path = settingsPathToRead();
   StoredSettings s;
   s.logTransfers = readInt(L"LOGGING_COPY", 0, path) != 0;
   for (size_t i = 0; i < s.history.size(); ++i)
@@ -204,7 +219,11 @@ std::optional<DestinationHistory> saveSettings(HWND owner, const StoredSettings&
                                                const std::wstring& destinationText,
                                                std::wstring* unshownError) {
   const std::wstring path = settingsPath();
+  const std::wstring carried = settingsPathToRead();
   makeDataFolder(dataFolders().settings);
+  // The first save in the profile starts from the file it was read from, so
+  // keys this program only reads (THREADS) go along.
+  if (carried != path) CopyFileW(carried.c_str(), path.c_str(), TRUE);
   ensureUnicodeFile(path);
   if (!writeFlag(L"SUB_DIR", settings.includeSubfolders, path)) {
     std::wstring message = formatText(texts::kSettingsWriteFailed, path.c_str());
@@ -252,7 +271,7 @@ DestinationHistory promoteDestination(const DestinationHistory& history, const s
   return promoted;
 }
 
-bool readSubfolderSetting() { return readInt(L"SUB_DIR", 0, settingsPath()) != 0; }
+bool readSubfolderSetting() { return readInt(L"SUB_DIR", 0, settingsPathToRead()) != 0; }
 
 void showDetachedError(HWND owner, const std::wstring& message) {
   auto request = std::make_unique<ErrorRequest>(

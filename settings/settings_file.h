@@ -33,6 +33,10 @@ struct StoredSettings {
 // "%s%s_ostrelle.ini" of the settings folder (dataFolders) and the user
 // name.  Saving makes that folder when it lies in the profile.
 std::wstring settingsPath();
+// The file the settings are read from: settingsPath(), or, while a profile
+// folder holds none, the file of that name beside the program.  The first
+// save copies that one into the profile before it writes.
+std::wstring settingsPathToRead();
 
 StoredSettings loadSettings();
 // Writes every key after promoting the destination; returns the new history,

@@ -94,5 +94,42 @@ TEST(DataFolders, SettingsAndLogsGoWhereTheProgramMayWrite) {
   std::wstring readOnly = folderFromEnvironment("OSTRELLE_READONLY_FOLDER");
   if (readOnly.empty()) GTEST_SKIP() << "no read-only volume (mounting one needs root)";
   EXPECT_FALSE(folderTakesNewFiles(readOnly + L"\\"));
-  expectPlaces({"read-only", readOnly + L"\\", false, false, {}});
+  expectPlaces({"read-only", readOnly + L"\\", false, false, {L"with-settings"}});
+}
+
+// A copy moved into a folder it may not write to: what its file beside it
+// holds is read, and the first save carries it into the profile, keys only
+// read (THREADS) included; the file beside the program stays as it was.
+TEST(DataFolders, SettingsBesideAProgramMovedWhereItMayNotWriteGoAlong) {
+  std::wstring readOnly = folderFromEnvironment("OSTRELLE_READONLY_FOLDER");
+  if (readOnly.empty()) GTEST_SKIP() << "no read-only volume (mounting one needs root)";
+  TempFolder profileRoot;
+  const ProfileFolders profile = {profileRoot / L"Roaming", profileRoot / L"Local"};
+  makeFolders(profile.roaming);
+  makeFolders(profile.local);
+  const std::wstring moved = readOnly + L"\\with-settings\\";
+  setProgramFolder(moved);
+  decideDataFolders(profile);
+  const std::wstring beside = moved + nameOf(settingsPath());
+  ASSERT_TRUE(fileExists(beside)) << "scripts/test.sh puts one there for the login name";
+  const std::string before = readFile(beside);
+
+  EXPECT_EQ(settingsPathToRead(), beside);
+  StoredSettings read = loadSettings();
+  EXPECT_TRUE(read.includeSubfolders);
+  EXPECT_TRUE(readSubfolderSetting());
+  EXPECT_EQ(read.workers, 3u);
+  EXPECT_EQ(read.history[0], L"D:\\carried");
+
+  read.includeSubfolders = false;
+  ASSERT_TRUE(saveSettings(nullptr, read, L"D:\\new"));
+  EXPECT_EQ(settingsPathToRead(), settingsPath());
+  EXPECT_EQ(settingsPath().substr(0, profile.roaming.size()), profile.roaming);
+  StoredSettings saved = loadSettings();
+  EXPECT_FALSE(saved.includeSubfolders);
+  EXPECT_EQ(saved.workers, 3u);
+  EXPECT_EQ(saved.history[0], L"D:\\new");
+  EXPECT_EQ(saved.history[1], L"D:\\carried");
+  EXPECT_EQ(readFile(beside), before);
+  setProgramFolder(L"");
 }
