@@ -9,6 +9,7 @@
 #include "base/handles.h"
 #include "base/program_folder.h"
 #include "base/run_state.h"
+#include "base/system_function.h"
 #include "base/texts.h"
 #include "engine/extraction_run.h"
 #include "log/log_menu.h"
@@ -108,8 +109,7 @@ HANDLE startRunThread(LPTHREAD_START_ROUTINE procedure, LPVOID parameter) {
 int metricAt(int metric, UINT dpi) {
   if (!dpi) return GetSystemMetrics(metric);
   using ForDpi = int(WINAPI*)(int, UINT);
-  static const auto forDpi = reinterpret_cast<ForDpi>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetSystemMetricsForDpi")));
+  static const auto forDpi = systemFunction<ForDpi>(L"user32.dll", "GetSystemMetricsForDpi");
   if (forDpi) return forDpi(metric, dpi);
   ScopedGetDC screen(nullptr);
   int systemDpi = screen.get() ? GetDeviceCaps(screen.get(), LOGPIXELSX) : 96;

@@ -1,26 +1,21 @@
 #include "app/process_hardening.h"
 
+#include "base/system_function.h"
+
 namespace {
 
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
 #endif
 
-template <typename Function>
-Function kernelFunction(const char* name) {
-  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  FARPROC found = kernel ? GetProcAddress(kernel, name) : nullptr;
-  return reinterpret_cast<Function>(reinterpret_cast<void*>(found));
-}
-
 }  // namespace
 
 DllSearchFunctions findDllSearchFunctions() {
   DllSearchFunctions functions;
   functions.setDllDirectory =
-      kernelFunction<decltype(functions.setDllDirectory)>("SetDllDirectoryW");
-  functions.setDefaultDllDirectories =
-      kernelFunction<decltype(functions.setDefaultDllDirectories)>("SetDefaultDllDirectories");
+      systemFunction<decltype(functions.setDllDirectory)>(L"kernel32.dll", "SetDllDirectoryW");
+  functions.setDefaultDllDirectories = systemFunction<decltype(functions.setDefaultDllDirectories)>(
+      L"kernel32.dll", "SetDefaultDllDirectories");
   return functions;
 }
 

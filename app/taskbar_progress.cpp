@@ -4,6 +4,7 @@
 #include <shobjidl.h>
 
 #include "base/run_state.h"
+#include "base/system_function.h"
 
 namespace {
 
@@ -96,8 +97,7 @@ UINT taskbarButtonCreatedMessage() {
 bool allowTaskbarMessage(HWND window) {
   using FilterMessage = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
   constexpr DWORD kAllow = 1;  // MSGFLT_ALLOW
-  auto filter = reinterpret_cast<FilterMessage>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(L"user32.dll"), "ChangeWindowMessageFilterEx")));
+  auto filter = systemFunction<FilterMessage>(L"user32.dll", "ChangeWindowMessageFilterEx");
   UINT message = taskbarButtonCreatedMessage();
   return filter && message && filter(window, message, kAllow, nullptr);
 }

@@ -193,8 +193,7 @@ bool moveFile(const std::wstring& source, const std::wstring& target) {
   // back, so the file stays in one place and the move counts as failed.
   DWORD error = GetLastError();
   if (attributes != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(from.c_str(), attributes);
-  SetFileAttributesW(to.c_str(), FILE_ATTRIBUTE_NORMAL);
-  DeleteFileW(to.c_str());
+  removeOwnFile(to);
   SetLastError(error);
   return false;
 }

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "engine/native_file.h"
+
 namespace {
 
 FileOperationHook operationHook;
@@ -25,9 +27,8 @@ bool canEnterFolder(const std::wstring& folder, FolderIdentity* identity) {
       !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
     return false;
   if (identity) {
-    const FILETIME& created = info.ftCreationTime;
     *identity = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow,
-                 (static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime};
+                 ticksOf(info.ftCreationTime)};
   }
   return true;
 }
@@ -56,6 +57,13 @@ bool readFileTimes(const std::wstring& path, FileTimes& times) {
   times.accessed = data.ftLastAccessTime;
   times.written = data.ftLastWriteTime;
   return true;
+}
+
+void removeOwnFile(const std::wstring& path) {
+  DWORD error = GetLastError();
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  DeleteFileW(path.c_str());
+  SetLastError(error);
 }
 
 bool canOpenForRead(const std::wstring& path) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <tuple>
 
 #include "base/handles.h"
 #include "engine/path_forms.h"
@@ -31,6 +32,11 @@ struct FolderIdentity {
            indexLow == o.indexLow && created == o.created;
   }
   bool operator!=(const FolderIdentity& o) const { return !(*this == o); }
+  // An order for sorted lists of known identities.
+  bool operator<(const FolderIdentity& o) const {
+    return std::tie(volume, indexHigh, indexLow, created) <
+           std::tie(o.volume, o.indexHigh, o.indexLow, o.created);
+  }
 };
 
 // Whether the folder could become the current folder: it exists, is a
@@ -58,6 +64,9 @@ bool freeSpaceAt(const std::wstring& path, uint64_t& freeBytes, uint64_t& cluste
 // CreateDirectoryW: true when this call made the folder.
 bool createFolder(const std::wstring& path);
 bool pathExists(const std::wstring& path);
+// Deletes a file that this run made, clearing a read-only attribute that
+// would refuse it first.  Keeps the last error the caller had.
+void removeOwnFile(const std::wstring& path);
 bool isFolder(const std::wstring& path);
 
 // Observer of the per-file operations (tests use it to act at an exact

@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "engine/file_ops.h"
 #include "engine/native_file.h"
 #include "engine/path_forms.h"
 
@@ -41,8 +42,7 @@ Replaced replaceExisting(const std::wstring& temporary, const std::wstring& to) 
     std::wstring backup = newTemporaryPath(folderOf(to));
     if (replaceFile(to.c_str(), temporary.c_str(), backup.c_str(), REPLACEFILE_IGNORE_MERGE_ERRORS,
                     nullptr, nullptr)) {
-      SetFileAttributesW(backup.c_str(), FILE_ATTRIBUTE_NORMAL);
-      DeleteFileW(backup.c_str());
+      removeOwnFile(backup);
       return Replaced::Yes;
     }
     DWORD error = GetLastError();

@@ -6,16 +6,13 @@
 #include <tuple>
 
 #include "base/text.h"
+#include "engine/native_file.h"
 
 namespace {
 
 // Units per block of the name pool (64 KiB); a longer name gets a block of
 // its own.
 constexpr size_t kNameBlockUnits = 32768;
-
-uint64_t ticksOf(FILETIME time) {
-  return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
 
 bool entryBefore(const FileEntry& a, const FileEntry& b) {
   return compareNames(a.nameView(), b.nameView()) < 0;
@@ -136,11 +133,7 @@ const ScannedFolder* FolderTree::storeFolder(std::wstring path, std::wstring lon
 std::vector<FolderIdentity> FolderTree::scannedIdentities() const {
   std::vector<FolderIdentity> identities;
   collectIdentities(identities);
-  auto before = [](const FolderIdentity& a, const FolderIdentity& b) {
-    return std::tie(a.volume, a.indexHigh, a.indexLow, a.created) <
-           std::tie(b.volume, b.indexHigh, b.indexLow, b.created);
-  };
-  std::sort(identities.begin(), identities.end(), before);
+  std::sort(identities.begin(), identities.end());
   return identities;
 }
 

@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/system_function.h"
 #include "engine/path_forms.h"
 
 namespace {
@@ -16,8 +17,7 @@ constexpr LONG kStatusBufferOverflow = static_cast<LONG>(0x80000005),
                kStatusBufferTooSmall = static_cast<LONG>(0xC0000023);
 
 InformationCall ntdllCall(const char* name) {
-  return reinterpret_cast<InformationCall>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name)));
+  return systemFunction<InformationCall>(L"ntdll.dll", name);
 }
 
 InformationCall queryInformationFile() {

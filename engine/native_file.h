@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 // Times and attributes of an open file in one record (a zero field: leave
@@ -48,5 +49,12 @@ bool onlyDataStream(long status, const void* streams, size_t size);
 
 bool underWine();
 
+// Two 32-bit halves as one number: times, sizes and file indexes come so.
+inline uint64_t joinedHalves(DWORD high, DWORD low) {
+  return (static_cast<uint64_t>(high) << 32) | low;
+}
+inline uint64_t ticksOf(const FILETIME& time) {
+  return joinedHalves(time.dwHighDateTime, time.dwLowDateTime);
+}
 LARGE_INTEGER largeOf(const FILETIME& time);
 FILETIME fileTimeOf(const LARGE_INTEGER& value);

@@ -113,3 +113,8 @@ std::wstring joinPath(const std::wstring& folder, std::wstring_view name) {
   out.append(name.data(), name.size());
   return out;
 }
+
+std::wstring foldedPath(std::wstring path) {
+  if (!path.empty()) CharUpperBuffW(&path[0], static_cast<DWORD>(path.size()));
+  return path;
+}

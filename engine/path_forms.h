@@ -34,6 +34,11 @@ std::wstring normaliseDestination(const std::wstring& destination);
 // A "\\?\" path as the user would write it: "C:\..." or "\\server\...".
 std::wstring plainPathOf(const std::wstring& path);
 
+// A destination path as the file system compares names: every unit that has
+// a capital becomes it (so "\u00e4" meets "\u00c4", full-width "\uff41"
+// meets "\uff21"), not only ASCII as the tree does.
+std::wstring foldedPath(std::wstring path);
+
 // folder + "\" + name, without doubling a backslash the folder ends with.
 std::wstring joinPath(const std::wstring& folder, std::wstring_view name);
 

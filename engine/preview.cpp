@@ -161,12 +161,14 @@ class Planner {
 
   // Whether the run would leave the file out: its target is a file of the
   // winner's size and last-write time, on disk or as the plan left it.
-  bool holdsSame(const FileEntry& entry, const std::wstring& target, const FolderState& folder) {
-    auto found = planned_.find(foldedPath(target));
+  // `folded` is the target's foldedPath.
+  bool holdsSame(const FileEntry& entry, const std::wstring& target, const std::wstring& folded,
+                 const FolderState& folder) {
+    auto found = planned_.find(folded);
     if (found != planned_.end())
       return found->second.kind == Planned::File && found->second.size == entry.size &&
              sameTime(found->second.written, entry.written, folder.timePrecision);
-    return !folder.isNew && !gone_.count(foldedPath(target)) &&
+    return !folder.isNew && !gone_.count(folded) &&
            holdsSameFile(target, entry.size, entry.written, folder.timePrecision);
   }
 
@@ -181,8 +183,9 @@ class Planner {
     // what another program opens from now on it cannot foresee anyway.
     std::wstring target = folderPath + L"\\";
     target.append(entry.name, entry.nameLength);
+    const std::wstring folded = foldedPath(target);
     Kind kind = kindOf(target, folderIsNew);
-    if (options_.skipsSame() && kind == Kind::File && holdsSame(entry, target, state)) {
+    if (options_.skipsSame() && kind == Kind::File && holdsSame(entry, target, folded, state)) {
       ++skipped_;
       return;
     }
@@ -190,9 +193,8 @@ class Planner {
     if (options_.copies()) {
       // A copy replaces a file, also a read-only one, but not a folder, nor
       // a file another program holds open.
-      fails =
-          kind == Kind::Folder || kind == Kind::NewFolder ||
-          (kind == Kind::File && !planned_.count(foldedPath(target)) && heldOpenElsewhere(target));
+      fails = kind == Kind::Folder || kind == Kind::NewFolder ||
+              (kind == Kind::File && !planned_.count(folded) && heldOpenElsewhere(target));
     } else {
       fails = kind != Kind::Absent;  // a move never replaces
     }
@@ -203,7 +205,7 @@ class Planner {
     writeLogLine(texts::kCategoryPlanned,
                  formatText(options_.copies() ? texts::kPlannedCopy : texts::kPlannedMove,
                             source.c_str(), plainPathOf(target).c_str()));
-    plan(foldedPath(target), {Planned::File, entry.size, entry.written});
+    plan(folded, {Planned::File, entry.size, entry.written});
     // A moved file leaves its place free.  Only a place inside the
     // destination can be a later target; it is kept to the end.
     std::wstring foldedSource = foldedPath(sourceLong);

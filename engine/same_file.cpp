@@ -5,13 +5,10 @@
 #include <map>
 
 #include "base/sync.h"
+#include "engine/native_file.h"
 #include "engine/path_forms.h"
 
 namespace {
-
-uint64_t ticksOf(const FILETIME& time) {
-  return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
 
 // The root of the volume that holds `folder` ("" when unknown).
 std::wstring volumeRootOf(const std::wstring& folder) {
@@ -21,14 +18,6 @@ std::wstring volumeRootOf(const std::wstring& folder) {
     return {};
   root.resize(wcslen(root.c_str()));
   return root;
-}
-
-// A name as the file system compares names: every letter that has a capital
-// becomes it.
-std::wstring foldedName(std::wstring_view name) {
-  std::wstring folded(name);
-  if (!folded.empty()) CharUpperBuffW(&folded[0], static_cast<DWORD>(folded.size()));
-  return folded;
 }
 
 }  // namespace
@@ -67,13 +56,13 @@ bool sameTime(uint64_t a, uint64_t b, uint64_t precision) {
 
 void FolderSnapshot::add(const WIN32_FIND_DATAW& entry) {
   if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return;
-  uint64_t size = (static_cast<uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
-  files_[foldedName(entry.cFileName)] = File{size, ticksOf(entry.ftLastWriteTime)};
+  uint64_t size = joinedHalves(entry.nFileSizeHigh, entry.nFileSizeLow);
+  files_[foldedPath(entry.cFileName)] = File{size, ticksOf(entry.ftLastWriteTime)};
 }
 
 bool FolderSnapshot::holdsSame(std::wstring_view name, uint64_t size, uint64_t written,
                                uint64_t precision) const {
-  auto found = files_.find(foldedName(name));
+  auto found = files_.find(foldedPath(std::wstring(name)));
   return found != files_.end() && found->second.size == size &&
          sameTime(found->second.written, written, precision);
 }
@@ -84,6 +73,6 @@ bool holdsSameFile(const std::wstring& target, uint64_t size, uint64_t written,
   if (!GetFileAttributesExW(apiPath(target).c_str(), GetFileExInfoStandard, &data) ||
       (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
     return false;
-  uint64_t targetSize = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  uint64_t targetSize = joinedHalves(data.nFileSizeHigh, data.nFileSizeLow);
   return targetSize == size && sameTime(ticksOf(data.ftLastWriteTime), written, precision);
 }

@@ -11,6 +11,7 @@
 #include "base/text.h"
 #include "base/texts.h"
 #include "engine/file_ops.h"
+#include "engine/native_file.h"
 #include "engine/system_folder.h"
 #include "engine/temporary_file.h"
 #include "engine/work_pool.h"
@@ -18,10 +19,6 @@
 #include "log/run_log.h"
 
 namespace {
-
-uint64_t ticksOf(FILETIME time) {
-  return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
 
 // The opens of a scan on several threads.  The scanning thread enumerates
 // and records every copy in its node at once, in the order met, as with one
@@ -250,7 +247,7 @@ class Scanner {
   void addCopy(Frame& frame, std::wstring_view name) {
     addFileCopy(tree_, *frame.node, frame.folder, name,
                 chooseCompareTime(options_.criterion, data_.ftCreationTime, data_.ftLastWriteTime),
-                (static_cast<uint64_t>(data_.nFileSizeHigh) << 32) | data_.nFileSizeLow,
+                joinedHalves(data_.nFileSizeHigh, data_.nFileSizeLow),
                 ticksOf(data_.ftLastWriteTime));
   }
 

@@ -2,15 +2,16 @@
 
 #include <windows.h>
 
+#include "base/system_function.h"
+#include "engine/path_forms.h"
+
 namespace {
 
 using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
 
 bool runsUnderWow64() {
-  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  FARPROC found = kernel ? GetProcAddress(kernel, "IsWow64Process") : nullptr;
-  if (!found) return false;  // a system without it runs no 32-bit program on 64 bits
-  auto isWow64Process = reinterpret_cast<IsWow64ProcessFunction>(reinterpret_cast<void*>(found));
+  auto isWow64Process = systemFunction<IsWow64ProcessFunction>(L"kernel32.dll", "IsWow64Process");
+  if (!isWow64Process) return false;  // a system without it runs no 32-bit program on 64 bits
   BOOL wow64 = FALSE;
   return isWow64Process(GetCurrentProcess(), &wow64) && wow64;
 }
@@ -40,11 +41,6 @@ SystemFolderView lookUpView() {
   return view;
 }
 
-std::wstring upperCase(std::wstring text) {
-  if (!text.empty()) CharUpperBuffW(&text[0], static_cast<DWORD>(text.size()));
-  return text;
-}
-
 }  // namespace
 
 const SystemFolderView& systemFolderView() {
@@ -61,7 +57,7 @@ std::optional<std::wstring> unredirectedPath(const std::wstring& path,
   const std::wstring system32 = view.windowsFolder + L"\\System32";
   const size_t end = start + system32.size();
   if (path.size() < end || (path.size() > end && path[end] != L'\\') ||
-      upperCase(path.substr(start, system32.size())) != upperCase(system32))
+      foldedPath(path.substr(start, system32.size())) != foldedPath(system32))
     return path;
   if (!view.sysnativeExists) return std::nullopt;
   return path.substr(0, start) + view.windowsFolder + L"\\Sysnative" + path.substr(end);

@@ -6,6 +6,7 @@
 
 #include "base/text.h"
 #include "base/texts.h"
+#include "engine/file_ops.h"
 #include "engine/native_file.h"
 #include "engine/path_forms.h"
 #include "log/ordered_log.h"
@@ -22,8 +23,7 @@ constexpr size_t kNameLength = kMarkerLength + 3 * kFieldDigits + 2 + kSuffixLen
 DWORD processStartSecond() {
   FILETIME created, exited, kernel, user;
   if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
-  uint64_t ticks = (static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
-  return static_cast<DWORD>(ticks / 10000000);
+  return static_cast<DWORD>(ticksOf(created) / 10000000);
 }
 
 const std::wstring& ownStamp() {
@@ -33,13 +33,6 @@ const std::wstring& ownStamp() {
 }
 
 bool isLowerHex(wchar_t c) { return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'); }
-
-// Removes a file this run made and no longer holds; a copy may carry the
-// read-only attribute, which would refuse the deletion.
-void removeByName(const std::wstring& path) {
-  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  DeleteFileW(path.c_str());
-}
 
 // Deletes through `file`, which must be open with DELETE access and
 // FILE_WRITE_ATTRIBUTES; a read-only file loses that attribute first.
@@ -126,8 +119,7 @@ Temporary Temporary::copyOf(const std::wstring& from, const std::wstring& folder
       DWORD error = GetLastError();
       if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
       // A copy that failed half-way may have left part of the file behind.
-      removeByName(path);
-      SetLastError(error);
+      removeOwnFile(path);
       break;
     }
     // CopyFileW has closed it: from here on it is held like one made here.
@@ -140,9 +132,7 @@ Temporary Temporary::copyOf(const std::wstring& from, const std::wstring& folder
     }
     // Taken away in that moment (by a cleanup that saw nobody hold it), or
     // held by another program: once more under a new name.
-    DWORD error = GetLastError();
-    if (error != ERROR_FILE_NOT_FOUND) removeByName(path);
-    SetLastError(error);
+    if (GetLastError() != ERROR_FILE_NOT_FOUND) removeOwnFile(path);
   }
   return temporary;
 }
@@ -163,7 +153,7 @@ void Temporary::remove() {
   DWORD error = GetLastError();  // the caller may still look at why a step failed
   bool gone = file_ && deleteThrough(file_.get());
   file_.reset();
-  if (!gone) removeByName(path_);
+  if (!gone) removeOwnFile(path_);
   path_.clear();
   SetLastError(error);
 }

@@ -60,20 +60,6 @@ struct TargetFolder {
   std::shared_ptr<const std::set<std::wstring>> twins;  // of its subfolders, folded
 };
 
-bool holdsSameAlready(const TargetFolder& folder, const FileEntry& entry,
-                      const std::wstring& target) {
-  switch (folder.holds) {
-    case TargetFolder::Holds::Nothing:
-      return false;
-    case TargetFolder::Holds::AsRead:
-      return folder.read->holdsSame(entry.nameView(), entry.size, entry.written,
-                                    folder.timePrecision);
-    case TargetFolder::Holds::ByName:
-      break;
-  }
-  return holdsSameFile(target, entry.size, entry.written, folder.timePrecision);
-}
-
 // Whether two files of a folder have names that the file system takes for one.
 bool namesFoldAlike(const std::vector<FileEntry>& files) {
   std::set<std::wstring> seen;
@@ -86,13 +72,13 @@ bool namesFoldAlike(const std::vector<FileEntry>& files) {
 // False when the target was left as it was because it holds the same file.
 bool transferFile(const RunOptions& options, const FileEntry& entry, const std::wstring& targetPath,
                   const TargetFolder& folderInfo, LogSink& log) {
+  std::wstring target = targetPath + L"\\";
+  target.append(entry.name, entry.nameLength);
   // What a folder's entries tell is decided before the file is handed out
   // (TreeTransfer::handleFile); a file asked for by name, at its turn.
-  if (options.skipsSame() && folderInfo.holds == TargetFolder::Holds::ByName) {
-    std::wstring target = targetPath + L"\\";
-    target.append(entry.name, entry.nameLength);
-    if (holdsSameAlready(folderInfo, entry, target)) return false;
-  }
+  if (options.skipsSame() && folderInfo.holds == TargetFolder::Holds::ByName &&
+      holdsSameFile(target, entry.size, entry.written, folderInfo.timePrecision))
+    return false;
   std::wstring source = entry.sourcePath();
   // The calls get the long form the scan opened the folder by, with the name
   // appended as it is: parsing the plain path again would strip a trailing
@@ -101,8 +87,6 @@ bool transferFile(const RunOptions& options, const FileEntry& entry, const std::
   std::wstring sourceLong = joinPath(
       folder.longPath.empty() ? longPathOf(folder.path) : folder.longPath, entry.nameView());
   FileTimes times;
-  std::wstring target = targetPath + L"\\";
-  target.append(entry.name, entry.nameLength);
   bool timesSet = false;
   if (options.copies()) {
     // One open of the source reads its times and copies it.  As in the
@@ -293,19 +277,18 @@ class TreeTransfer {
   bool isScannedFolder(const std::wstring& target) const {
     FolderIdentity identity;
     if (!canEnterFolder(target, &identity) || !identity.known()) return false;
-    return std::find(scanned_.begin(), scanned_.end(), identity) != scanned_.end();
+    return std::binary_search(scanned_.begin(), scanned_.end(), identity);
   }
 
   void handleFile(const FileEntry& entry, const std::wstring& folderTarget,
                   const TargetFolder& folder) {
     // A file the folder's entries show as there already is no step at all:
     // no job, no line.  Nothing before it can have changed what they show.
-    if (options_.skipsSame() && folder.holds != TargetFolder::Holds::ByName) {
-      if (holdsSameAlready(folder, entry, std::wstring())) {
-        ++skipped_;
-        runProgress.fileDone();
-        return;
-      }
+    if (options_.skipsSame() && folder.holds == TargetFolder::Holds::AsRead &&
+        folder.read->holdsSame(entry.nameView(), entry.size, entry.written, folder.timePrecision)) {
+      ++skipped_;
+      runProgress.fileDone();
+      return;
     }
     if (!parallel()) {
       DirectLog direct;
@@ -380,11 +363,6 @@ uint64_t bytesToTransfer(const FolderNode& root, TargetKind kind, uint64_t clust
 }
 
 }  // namespace
-
-std::wstring foldedPath(std::wstring path) {
-  if (!path.empty()) CharUpperBuffW(&path[0], static_cast<DWORD>(path.size()));
-  return path;
-}
 
 std::shared_ptr<const std::set<std::wstring>> foldedTwins(const std::vector<FolderNode>& folders) {
   std::set<std::wstring> seen, twice;

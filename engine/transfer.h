@@ -19,10 +19,10 @@ bool isSelected(TargetKind kind, int32_t sourceCount);
 // recursively.  Problems become error lines; polls cancelRequested before
 // each file and each subfolder.  The per-file work runs on workersFor(options)
 // threads; the destination, the log and errorLogged come out as with one.
-// `scannedFolders` (FolderTree::scannedIdentities) are the folders the files
-// come from: a target folder among them, however it is reached, holds
-// sources as well, and from there on one file goes at a time.  One thread
-// does all when the files may not fit the destination's free space.
+// `scannedFolders` (FolderTree::scannedIdentities, sorted) are the folders
+// the files come from: a target folder among them, however it is reached,
+// holds sources as well, and from there on one file goes at a time.  One
+// thread does all when the files may not fit the destination's free space.
 void transferFolder(const RunOptions& options, const FolderNode& node,
                     const std::wstring& targetPath,
                     const std::vector<FolderIdentity>& scannedFolders = {});
@@ -33,11 +33,6 @@ void transferFolder(const RunOptions& options, const FolderNode& node,
 // empty one; a folder out of this process's reach (engine/system_folder.h)
 // gets a line of its own.
 std::wstring transferTarget(const std::wstring& destination);
-
-// A destination path as the file system compares names: every unit that has
-// a capital becomes it (so "\u00e4" meets "\u00c4", full-width "\uff41"
-// meets "\uff21"), not only ASCII as the tree does.
-std::wstring foldedPath(std::wstring path);
 
 // The folded names (foldedPath) that two or more of `folders` share: the
 // file system takes each for one folder.  Null when there are none, as

@@ -251,6 +251,9 @@ void writeSettingsHeader(const RunOptions& options) {
 
 namespace {
 
+// Only the category's first character decides: U+30A8 begins "エラー".
+bool isErrorCategory(const wchar_t* category) { return category && category[0] == L'\x30A8'; }
+
 // The event line made in fixed buffers, for when memory has run out: the
 // message is cut at 1023 characters.  Called with the lock held.
 void writeLineInPlace(const SYSTEMTIME& t, const wchar_t* category, const wchar_t* message) {
@@ -287,13 +290,12 @@ void writeLogLine(const wchar_t* category, const wchar_t* message) {
     SYSTEMTIME time;
     GetLocalTime(&time);
     writeLineInPlace(time, category, message);
-    if (category && category[0] == L'\x30A8') runState.errorLogged = true;
+    if (isErrorCategory(category)) runState.errorLogged = true;
   }
 }
 
 void writeLogLine(const wchar_t* category, const std::wstring& message) {
-  // Only the category's first character decides: U+30A8 begins "エラー".
-  bool error = category && category[0] == L'\x30A8';
+  bool error = isErrorCategory(category);
   // Error lines, and the record of every file copied or moved (a moved file
   // has left its source), go to the system at once: a process that is
   // killed loses nothing it has handed over.
